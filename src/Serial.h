@@ -1,0 +1,29 @@
+#ifndef SERIAL_H
+#define SERIAL_H
+
+// Running sum of the 7-bit groups of the data bytes since the last start marker.
+extern unsigned int CKSUM_0;
+
+// Result codes of ConnectToSerial_0.
+enum {
+    SERIAL_CONNECTED = 0,
+    SERIAL_ALREADY_OPEN = -1,
+    SERIAL_OPEN_FAILED = -2,
+    SERIAL_CONFIG_FAILED = -3,
+    SERIAL_EMPTY_PATH = -4
+};
+
+// Opens path non-blocking and configures it for the sensor link; the new
+// descriptor is left in *fd. Returns one of the codes above.
+int ConnectToSerial_0(int *fd, char *path);
+
+// One receive step: a single non-blocking read fed through the frame state
+// machine. frame1/frame2 are the two raw frame buffers.
+void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
+                          unsigned int *cksumRead, unsigned int *cksumCalc,
+                          unsigned int *cksumBuffer);
+
+// Accepts the last completed frame (f_FrameRdy) when the three sums agree.
+void VerifyCheckSum_0(unsigned int calc, unsigned int received, unsigned int buffer);
+
+#endif
