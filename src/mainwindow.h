@@ -4,8 +4,11 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
+#include <cstdlib>
+#include <new>
 #include <pthread.h>
 
+class QByteArray;
 class QCloseEvent;
 class QSpinBox;
 class QTimer;
@@ -36,7 +39,7 @@ public:
     void TakeReferenceImage();
     void ProcessImage();
     void DisplayImage();
-    void CommandToSend();
+    bool CommandToSend();
     void CheckSerialAvailable();
     void ManageErrorWhenConnecting(int *fd, int result, char *path);
 
@@ -90,17 +93,36 @@ private slots:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void ConnectControls();
+    void PlaceCommandWindow();
     void RunCycle();
     void WindDown();
     void ClearFrameBuffers();
     void ShowLogo(const QPixmap &logo);
     void ResetApplyNUC();
-    void ShowUnconnectedLook();
-    void DiscoverPort();
-    void SuperviseConnection();
+    void ShowIdleLook(const QPixmap &logo);
+    bool DiscoverPort();
+    void HandleUnplug();
     void StepKnob(int value, int &oldValue, int &member, QSpinBox *spinBox, int unit);
-    void SendSensorStep(const char *command, bool lastStep);
+    unsigned char *NewestRawFrame() const;
+    void ConvertPlain(const unsigned char *raw);
+    void ConvertCorrected(const unsigned char *raw);
+    bool ProxyCommandIsValid(const QByteArray &command);
+    void SendSensorStep(const char *command);
     void WarnOperator(const char *logLine, const char *title, const char *text);
+    void WarnTooShort();
+    void WarnTooLong();
+
+    // Start-up cannot go on without its buffers: report and end the program.
+    template <typename T> static T *AllocateOrQuit(size_t count)
+    {
+        T *block = new (std::nothrow) T[count];
+        if (block == nullptr) {
+            qCritical("framescope: not enough memory for its frame buffers");
+            std::exit(EXIT_FAILURE);
+        }
+        return block;
+    }
 };
 
 // The single main window, for the worker threads.

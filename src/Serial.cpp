@@ -1,0 +1,204 @@
+#include "Serial.h"
+
+#include "Process_Serial.h"
+#include "mainwindow.h"
+
+#include <QDebug>
+#include <QString>
+#include <climits>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+unsigned int CKSUM_0 = 0;
+
+namespace {
+
+const unsigned char START_MARKER = 0x02;
+const unsigned char END_MARKER = 0x03;
+const unsigned char ACKNOWLEDGE = 0x06;
+const int CHECKSUM_LAST_BYTE = 4;     // checksum bytes are counted 0..4
+const int TIMEOUT_STEPS = 1000000;    // empty steps in a row before "Timeout reading"
+const int READ_SIZE = 8192;
+
+// What the receiver remembers between steps, for the life of the process.
+struct ReceiverState {
+    int CptTimeout;          // empty steps in a row, held at TIMEOUT_STEPS
+    bool bCKSUM;             // from the end marker to the fifth checksum byte
+    int indexPix;            // where the next data byte goes
+    int cptCheckSum;         // checksum bytes taken so far
+    unsigned int CKSUMRead0; // checksum being decoded
+    int FrameNumber;         // end markers seen, wrapping
+};
+
+// Where one step delivers its results.
+struct StepOutputs {
+    unsigned char *frame1;
+    unsigned char *frame2;
+    unsigned int *cksumRead;
+    unsigned int *cksumCalc;
+};
+
+// Counts an empty step without ever overflowing: the count stops at the
+// threshold, which also keeps the line to once per silent period.
+void CountEmptyStep(ReceiverState &s)
+{
+    if (s.CptTimeout >= TIMEOUT_STEPS)
+        return;
+    ++s.CptTimeout;
+    if (s.CptTimeout == TIMEOUT_STEPS)
+        qDebug() << "Timeout reading";
+}
+
+void TakeDataByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
+{
+    unsigned char *target = f_SwitchImage ? out.frame2 : out.frame1;
+    const unsigned char group = b & 0x7F;
+    target[s.indexPix++] = group;
+    CKSUM_0 += group;
+}
+
+// The fifth byte finishes the frame: it becomes the consumers' buffer.
+void FinishFrame(ReceiverState &s, const StepOutputs &out)
+{
+    *out.cksumRead = s.CKSUMRead0;
+    f_FrameAcquired = true;
+    f_SwitchImage = !f_SwitchImage;
+    s.bCKSUM = false;
+    f_ReadCheckSum = true;
+}
+
+// Checksum bytes carry 7-bit groups, least significant first; of the fifth
+// only bits 0-3 survive the shift to bit 28.
+void TakeChecksumByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
+{
+    if (s.cptCheckSum == 0)
+        s.CKSUMRead0 = b & 0x7Fu;
+    else if (s.cptCheckSum < CHECKSUM_LAST_BYTE)
+        s.CKSUMRead0 += (b & 0x7Fu) << (7 * s.cptCheckSum);
+    else
+        s.CKSUMRead0 += static_cast<unsigned int>(b) << 28;
+
+    if (s.cptCheckSum < CHECKSUM_LAST_BYTE)
+        ++s.cptCheckSum;
+    else
+        FinishFrame(s, out);
+}
+
+void TakeControlByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
+{
+    switch (b) {
+    case START_MARKER:
+        s.indexPix = 0;
+        CKSUM_0 = 0;
+        s.cptCheckSum = 0;
+        break;
+    case END_MARKER:
+        s.FrameNumber = s.FrameNumber == INT_MAX ? 0 : s.FrameNumber + 1;
+        *out.cksumCalc = CKSUM_0;
+        s.bCKSUM = true;
+        break;
+    case ACKNOWLEDGE:
+        f_Acknowledge = true;
+        qDebug() << "Acknowledge received";
+        break;
+    default:
+        if (s.indexPix >= RAW_FRAME_SIZE)
+            s.indexPix = 0;
+        break;
+    }
+}
+
+void TakeByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
+{
+    if (!(b & 0x80) && !s.bCKSUM) {
+        TakeControlByte(s, out, b);
+        return;
+    }
+    if (s.indexPix >= RAW_FRAME_SIZE)
+        s.indexPix = 0;
+    if (s.bCKSUM)
+        TakeChecksumByte(s, out, b);
+    else
+        TakeDataByte(s, out, b);
+}
+
+unsigned int SumFrame(const unsigned char *frame)
+{
+    unsigned int sum = 0;
+    for (int i = 0; i < RAW_FRAME_SIZE; ++i)
+        sum += frame[i];
+    return sum;
+}
+
+// The descriptor number 0 means "no device" here. If the process was started
+// with standard input closed, open() hands out 0: move the port off it.
+int MoveOffZero(int fd)
+{
+    if (fd != 0)
+        return fd;
+    const int moved = fcntl(fd, F_DUPFD, 1);
+    close(fd);
+    return moved;
+}
+
+} // namespace
+
+int ConnectToSerial_0(int *fd, char *path)
+{
+    if (path[0] == '\0')
+        return SERIAL_EMPTY_PATH;
+    qDebug() << "Connecting to" << path;
+    if (*fd > 0)
+        return SERIAL_ALREADY_OPEN;
+    *fd = MoveOffZero(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK));
+    if (*fd < 0)
+        return SERIAL_OPEN_FAILED;
+    if (set_interface_attribs(fd, B921600, 0) < 0) {
+        CloseSerial(fd);
+        return SERIAL_CONFIG_FAILED;
+    }
+    return SERIAL_CONNECTED;
+}
+
+void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
+                          unsigned int *cksumRead, unsigned int *cksumCalc,
+                          unsigned int *cksumBuffer)
+{
+    static ReceiverState state = {0, false, 0, 0, 0, 0};
+    if (*fd == 0)
+        return;
+
+    unsigned char bytes[READ_SIZE];
+    const ssize_t n = read(*fd, bytes, sizeof bytes);
+    if (n <= 0) {
+        CountEmptyStep(state);
+        return;
+    }
+    state.CptTimeout = 0;
+    const StepOutputs out = {frame1, frame2, cksumRead, cksumCalc};
+    for (ssize_t i = 0; i < n; ++i)
+        TakeByte(state, out, bytes[i]);
+
+    if (f_FrameAcquired) {
+        *cksumBuffer = SumFrame(f_SwitchImage ? frame1 : frame2);
+        f_CalcCheckSum = true;
+    }
+}
+
+void VerifyCheckSum_0(unsigned int calc, unsigned int received, unsigned int buffer)
+{
+    if (!f_FrameAcquired || !f_CalcCheckSum || !f_ReadCheckSum)
+        return;
+    if (calc == received && buffer == received) {
+        f_FrameRdy = true;
+    } else {
+        qDebug() << "Serial 0 : Calc :" << QString::number(calc, 16) << " - Dif:"
+                 << QString::number(buffer, 16) << " - Read :" << QString::number(received, 16);
+        f_FrameRdy = false;
+        if (iErrorFrame < INT_MAX)
+            ++iErrorFrame;
+    }
+    f_ReadCheckSum = false;
+    f_CalcCheckSum = false;
+}

@@ -1,0 +1,38 @@
+#ifndef WINDOWCOMMAND_H
+#define WINDOWCOMMAND_H
+
+#include <QMainWindow>
+#include <QString>
+
+class Ui_WindowCommand;
+
+// The small window in which the operator types a proxy command or picks a
+// sensor register address and value. It keeps what was entered; the main
+// window reads the members when it sends.
+class WindowCommand : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit WindowCommand(QWidget *parent = nullptr);
+    ~WindowCommand() override;
+
+    bool bIsShown; // opened by the main window's "Cmd" button, not yet closed by it
+    int iAddress;
+    int iValue;
+    QString strCommand;
+    Ui_WindowCommand *ui;
+
+signals:
+    void SendCommandProxy();
+    void SendCommandSensor();
+
+private slots:
+    void PushButton_SendToSensor();
+    void PushButton_SendToProxy();
+    void SpinBox_Address(int);
+    void SpinBox_Value(int);
+    void Label_Command(QString);
+};
+
+#endif

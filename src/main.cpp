@@ -1,0 +1,13 @@
+#include "main.h"
+
+#include "mainwindow.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    MainWindow window;
+    window.show();
+    return application.exec();
+}
