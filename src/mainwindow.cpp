@@ -133,7 +133,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->label_Title->setText(QStringLiteral("KVT2-D Lumen Deck 1x"));
     GetPointerToInstance();
     ui->label_Copyright->setText(QStringLiteral("Copyright \u00A9 2017 VELMORA\n"
-                                                "KVT2-D Lumen Deck 1x v1.1"));
+                                                "Lumen Deck v1.1"));
     imgLogo.load(QString::fromLatin1(LOGO_FILE));
     pixLogo = QPixmap::fromImage(imgLogo);
     ui->label_LogoQZ->setPixmap(pixLogo);

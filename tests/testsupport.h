@@ -1,0 +1,267 @@
+// Shared pieces of the tests: a real pseudo-terminal standing in for the USB
+// serial adapter, the sensor's wire format, a capture of the debug output and
+// a way to drive the acquisition loop from a test.
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include "Serial.h"
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QStringList>
+#include <QTest>
+#include <QTimer>
+#include <fcntl.h>
+#include <functional>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+// A pseudo-terminal pair. The test plays the sensor on the master side; the
+// program opens slavePath() like it opens /dev/ttyUSB<n>.
+class Pty
+{
+public:
+    Pty()
+    {
+        char name[128] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            path = QByteArray(name);
+            struct termios raw;
+            tcgetattr(slave, &raw);
+            cfmakeraw(&raw);
+            tcsetattr(slave, TCSANOW, &raw);
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            close(master);
+        if (slave >= 0)
+            close(slave);
+    }
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    bool isOpen() const { return master >= 0; }
+    const QByteArray &slavePath() const { return path; }
+    int masterFd() const { return master; }
+    int slaveFd() const { return slave; }
+
+    // Plays the sensor: what the program will read.
+    bool send(const QByteArray &bytes) const
+    {
+        qsizetype done = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (done < bytes.size() && clock.elapsed() < 5000) {
+            const ssize_t n = write(master, bytes.constData() + done, bytes.size() - done);
+            if (n > 0)
+                done += n;
+            else
+                usleep(1000);
+        }
+        return done == bytes.size();
+    }
+
+    // What the program wrote to the device so far.
+    QByteArray received() const
+    {
+        QByteArray all;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(master, buffer, sizeof buffer)) > 0)
+            all.append(buffer, static_cast<int>(n));
+        return all;
+    }
+
+private:
+    int master = -1;
+    int slave = -1;
+    QByteArray path;
+};
+
+// The sensor's wire format.
+enum : unsigned char { STX = 0x02, ETX = 0x03, ACK = 0x06 };
+
+// A raw frame (13440 bytes of 7-bit groups) from 6720 14-bit samples given
+// by sample(i).
+inline QByteArray RawFrame(const std::function<int(int)> &sample)
+{
+    QByteArray raw(RAW_FRAME_SIZE, '\0');
+    for (int i = 0; i < FRAME_PIXELS; ++i) {
+        const int s = sample(i) & 0x3FFF;
+        raw[2 * i] = static_cast<char>(s >> 7);
+        raw[2 * i + 1] = static_cast<char>(s & 0x7F);
+    }
+    return raw;
+}
+
+inline unsigned int SumOf(const QByteArray &raw)
+{
+    unsigned int sum = 0;
+    for (char c : raw)
+        sum += static_cast<unsigned char>(c) & 0x7F;
+    return sum;
+}
+
+// The five checksum bytes, least significant 7-bit group first.
+inline QByteArray ChecksumBytes(unsigned int sum, unsigned char highBits = 0)
+{
+    QByteArray bytes;
+    for (int k = 0; k < 4; ++k)
+        bytes.append(static_cast<char>(((sum >> (7 * k)) & 0x7F) | highBits));
+    bytes.append(static_cast<char>(((sum >> 28) & 0x0F) | highBits));
+    return bytes;
+}
+
+// Start marker, data with bit 7 set, end marker, checksum of the data.
+inline QByteArray WireFrame(const QByteArray &raw, int checksumError = 0)
+{
+    QByteArray wire;
+    wire.append(static_cast<char>(STX));
+    for (char c : raw)
+        wire.append(static_cast<char>(static_cast<unsigned char>(c) | 0x80));
+    wire.append(static_cast<char>(ETX));
+    wire.append(ChecksumBytes(SumOf(raw) + checksumError));
+    return wire;
+}
+
+// Collects the program's debug lines (from any thread) while it lives.
+class LogCapture
+{
+public:
+    LogCapture() { previous = qInstallMessageHandler(&LogCapture::handle); }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(previous);
+        QMutexLocker lock(&mutex());
+        store().clear();
+    }
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    QStringList lines() const
+    {
+        QMutexLocker lock(&mutex());
+        return store();
+    }
+    int count(const QString &line) const { return lines().count(line); }
+    void clear()
+    {
+        QMutexLocker lock(&mutex());
+        store().clear();
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
+    {
+        QMutexLocker lock(&mutex());
+        store().append(message);
+    }
+    static QStringList &store()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    static QMutex &mutex()
+    {
+        static QMutex m;
+        return m;
+    }
+    QtMessageHandler previous;
+};
+
+// Runs the acquisition loop as the operator does (Start released) until
+// done() holds or timeoutMs has passed, then releases Stop. Returns whether
+// done() held. check, if given, runs on every pass of the loop's event
+// processing, before done() is asked.
+inline bool RunUntil(MainWindow &window, const std::function<bool()> &done, int timeoutMs = 10000,
+                     const std::function<void()> &check = nullptr)
+{
+    bool reached = false;
+    QElapsedTimer clock;
+    QTimer poll;
+    poll.setInterval(0);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (check)
+            check();
+        if (!reached)
+            reached = done();
+        if (reached || clock.elapsed() > timeoutMs) {
+            poll.stop();
+            QTest::mouseClick(window.ui->pushButton_Stop, Qt::LeftButton);
+        }
+    });
+    clock.start();
+    poll.start();
+    QTest::mouseClick(window.ui->pushButton_Start, Qt::LeftButton);
+    return reached;
+}
+
+// A non-blocking pipe: the plainest descriptor the receiver can read from.
+class Pipe
+{
+public:
+    Pipe()
+    {
+        if (pipe(fds) == 0) {
+            fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+            fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+        }
+    }
+    ~Pipe()
+    {
+        close(fds[0]);
+        close(fds[1]);
+    }
+    Pipe(const Pipe &) = delete;
+    Pipe &operator=(const Pipe &) = delete;
+    int readFd() const { return fds[0]; }
+    int writeFd() const { return fds[1]; }
+
+private:
+    int fds[2] = {-1, -1};
+};
+
+// One receive step per piece of at most `piece` bytes (at most 8192, one read).
+inline void FeedSteps(MainWindow &window, const QByteArray &bytes, int piece)
+{
+    Pipe line;
+    int fd = line.readFd();
+    for (qsizetype at = 0; at < bytes.size(); at += piece) {
+        const qsizetype size = qMin<qsizetype>(piece, bytes.size() - at);
+        if (write(line.writeFd(), bytes.constData() + at, size) != size)
+            qFatal("pipe write failed");
+        ReadDataOnSerialPort(&fd, window.pRawFrame1, window.pRawFrame2, &window.uCksumRead,
+                             &window.uCksumCalc, &window.uCksumBuffer);
+    }
+}
+
+// The receiver keeps its frame state for the life of the process. Five bytes
+// end any checksum in progress (in the data state they are harmless data) and
+// a start marker then brings it back to the start of a frame; the flags of a
+// frame that this may have completed are cleared.
+inline void ResetReceiver(MainWindow &window)
+{
+    QByteArray bytes(5, static_cast<char>(0x80));
+    bytes.append(static_cast<char>(STX));
+    FeedSteps(window, bytes, 8192);
+    f_FrameAcquired = false;
+    f_ReadCheckSum = false;
+    f_CalcCheckSum = false;
+    f_FrameRdy = false;
+}
+
+} // namespace testsupport
+
+#endif
