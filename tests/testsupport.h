@@ -11,6 +11,8 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPixmap>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPushButton>
@@ -206,6 +208,35 @@ inline bool RunUntil(MainWindow &window, const std::function<bool()> &done, int 
     poll.start();
     QTest::mouseClick(window.ui->pushButton_Start, Qt::LeftButton);
     return reached;
+}
+
+// Reads `count` bytes from a non-blocking descriptor, waiting up to
+// timeoutMs for them to arrive. (Not a QTRY_ expression: those evaluate the
+// expression again after it held, and a read consumes what it reads.)
+inline QByteArray ReadFrom(int fd, int count, int timeoutMs = 5000)
+{
+    QByteArray bytes;
+    QElapsedTimer clock;
+    clock.start();
+    while (bytes.size() < count && clock.elapsed() < timeoutMs) {
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, qMin<qsizetype>(sizeof buffer, count - bytes.size()));
+        if (n > 0)
+            bytes.append(buffer, static_cast<int>(n));
+        else
+            QTest::qWait(5);
+    }
+    return bytes;
+}
+
+// What a label shows, the same way on Qt 5 and Qt 6.
+inline QPixmap ShownPixmap(const QLabel *label)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return label->pixmap();
+#else
+    return label->pixmap(Qt::ReturnByValue);
+#endif
 }
 
 // A non-blocking pipe: the plainest descriptor the receiver can read from.

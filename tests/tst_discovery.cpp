@@ -1,0 +1,294 @@
+// Port discovery and supervision: finding the adapter among the device
+// nodes, connecting, retrying, noticing an unplug and reconnecting. The
+// device nodes are symlinks to real pseudo-terminals in a directory of the
+// test's own.
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cstring>
+#include <memory>
+
+using namespace testsupport;
+
+class tst_discovery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void patternsAreCheckedBeforeUse_data();
+    void patternsAreCheckedBeforeUse();
+    void noDeviceChangesNothing();
+    void lowestNumberWinsAndConnects();
+    void failedAttemptRetriesTheSamePath_data();
+    void failedAttemptRetriesTheSamePath();
+    void numbersFrom255AreNeverProbed();
+    void unplugRestoresTheUnconnectedLook();
+    void replugUnderAnotherNumberDuringARun();
+
+private:
+    QString node(int n) const { return dir->path() + QStringLiteral("/ttyUSB%1").arg(n); }
+    bool link(const Pty &pty, int n) const
+    {
+        return QFile::link(QString::fromLocal8Bit(pty.slavePath()), node(n));
+    }
+    void fillBuffers(unsigned char value);
+    bool buffersAreZero() const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QByteArray pattern; // SetPortPattern keeps the pointer
+    std::unique_ptr<MainWindow> window;
+};
+
+void tst_discovery::initTestCase()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    pattern = QFile::encodeName(dir->path()) + "/ttyUSB%d";
+    QVERIFY(SetPortPattern(pattern.constData()));
+}
+
+void tst_discovery::init()
+{
+    for (const QString &name : QDir(dir->path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        QDir(dir->path()).remove(name);
+    window.reset(new MainWindow);
+}
+
+void tst_discovery::cleanup()
+{
+    if (window->fdSerial > 0)
+        close(window->fdSerial);
+    window.reset();
+}
+
+void tst_discovery::fillBuffers(unsigned char value)
+{
+    memset(window->pRawFrame1, value, RAW_FRAME_SIZE);
+    memset(window->pRawFrame2, value, RAW_FRAME_SIZE);
+    memset(window->pRefFrame, value, RAW_FRAME_SIZE);
+    memset(window->pImage8, value, FRAME_PIXELS);
+}
+
+bool tst_discovery::buffersAreZero() const
+{
+    const QByteArray zeroRaw(RAW_FRAME_SIZE, '\0');
+    const QByteArray zeroImage(FRAME_PIXELS, '\0');
+    return memcmp(window->pRawFrame1, zeroRaw.constData(), RAW_FRAME_SIZE) == 0
+           && memcmp(window->pRawFrame2, zeroRaw.constData(), RAW_FRAME_SIZE) == 0
+           && memcmp(window->pRefFrame, zeroRaw.constData(), RAW_FRAME_SIZE) == 0
+           && memcmp(window->pImage8, zeroImage.constData(), FRAME_PIXELS) == 0;
+}
+
+void tst_discovery::patternsAreCheckedBeforeUse_data()
+{
+    QTest::addColumn<QByteArray>("candidate");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("device pattern") << QByteArray("/dev/ttyUSB%d") << true;
+    QTest::newRow("literal percent") << QByteArray("/tmp/100%%/tty%d") << true;
+    QTest::newRow("no number") << QByteArray("/dev/ttyUSB") << false;
+    QTest::newRow("two numbers") << QByteArray("/dev/tty%dUSB%d") << false;
+    QTest::newRow("string conversion") << QByteArray("/dev/%s%d") << false;
+    QTest::newRow("width") << QByteArray("/dev/ttyUSB%300d") << false;
+    QTest::newRow("trailing percent") << QByteArray("/dev/tty%d%") << false;
+    QTest::newRow("longer than a path buffer") << QByteArray(PORT_NAME_SIZE, 'x') + "%d" << false;
+}
+
+// Discovery formats the pattern with every number up to 254: a pattern that
+// could read an argument it was not given, or overrun the path buffer, is
+// refused and the previous one stays.
+void tst_discovery::patternsAreCheckedBeforeUse()
+{
+    QFETCH(QByteArray, candidate);
+    QFETCH(bool, accepted);
+    static QByteArray kept; // must outlive its use when accepted
+    kept = candidate;
+    QCOMPARE(SetPortPattern(kept.constData()), accepted);
+    QCOMPARE(QByteArray(PortPattern()), accepted ? kept : pattern);
+    QVERIFY(SetPortPattern(pattern.constData()));
+}
+
+void tst_discovery::noDeviceChangesNothing()
+{
+    LogCapture log;
+    fillBuffers(0x55);
+    window->CheckSerialAvailable();
+    QVERIFY(log.lines().isEmpty());
+    QCOMPARE(window->fdSerial, 0);
+    QCOMPARE(window->pPortName[0], '\0');
+    QVERIFY(!window->ui->pushButton_TakeFPN->isEnabled());
+    QCOMPARE(window->pRefFrame[0], static_cast<unsigned char>(0x55));
+}
+
+void tst_discovery::lowestNumberWinsAndConnects()
+{
+    Pty low, high;
+    QVERIFY(link(high, 3) && link(low, 7) && link(high, 12));
+    fillBuffers(0x55);
+    LogCapture log;
+    window->CheckSerialAvailable();
+
+    const QString path = node(3);
+    QCOMPARE(log.lines(), QStringList() << path + " detected" << "Connecting to " + path
+                                        << "Connection to " + path + " established");
+    QVERIFY(window->fdSerial > 0);
+    QCOMPARE(QString::fromLocal8Bit(window->pPortName), path);
+    QVERIFY(window->ui->pushButton_TakeFPN->isEnabled());
+    QVERIFY(buffersAreZero());
+
+    // Connected and the node still there: supervision only, no new attempt.
+    log.clear();
+    const int fd = window->fdSerial;
+    window->CheckSerialAvailable();
+    QVERIFY(log.lines().isEmpty());
+    QCOMPARE(window->fdSerial, fd);
+    // The descriptor really is the device: bytes from the sensor arrive.
+    QVERIFY(high.send("\x81\x82"));
+    QCOMPARE(ReadFrom(fd, 2), QByteArray("\x81\x82"));
+}
+
+void tst_discovery::failedAttemptRetriesTheSamePath_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not a terminal") << "file" << "can't be configurable";
+    QTest::newRow("cannot be opened") << "directory" << "not available";
+}
+
+// A node that exists but cannot be used is tried again at every tick; a
+// working adapter with a higher number is not tried while it exists. Each
+// attempt still enables "Take FPN Ref" and clears the buffers.
+void tst_discovery::failedAttemptRetriesTheSamePath()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    if (kind == "file") {
+        QFile file(node(1));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        QVERIFY(QDir().mkdir(node(1)));
+    }
+    Pty working;
+    QVERIFY(link(working, 2));
+
+    for (int tick = 0; tick < 2; ++tick) {
+        fillBuffers(0x55);
+        LogCapture log;
+        window->CheckSerialAvailable();
+        QVERIFY(log.lines().contains(node(1) + " detected"));
+        QVERIFY(log.lines().contains(node(1) + " " + reason));
+        QVERIFY(!log.lines().join('\n').contains(node(2)));
+        QCOMPARE(window->fdSerial, 0);
+        QCOMPARE(window->pPortName[0], '\0');
+        QVERIFY(window->ui->pushButton_TakeFPN->isEnabled());
+        QVERIFY(buffersAreZero());
+    }
+
+    // Once the broken node is gone, the next tick takes the working one.
+    QVERIFY(kind == "file" ? QFile::remove(node(1)) : QDir().rmdir(node(1)));
+    window->CheckSerialAvailable();
+    QVERIFY(window->fdSerial > 0);
+    QCOMPARE(QString::fromLocal8Bit(window->pPortName), node(2));
+}
+
+void tst_discovery::numbersFrom255AreNeverProbed()
+{
+    Pty pty;
+    QVERIFY(link(pty, 255) && link(pty, 1000));
+    LogCapture log;
+    window->CheckSerialAvailable();
+    QVERIFY(log.lines().isEmpty());
+    QCOMPARE(window->fdSerial, 0);
+
+    QVERIFY(link(pty, 254));
+    window->CheckSerialAvailable();
+    QVERIFY(window->fdSerial > 0);
+    QCOMPARE(QString::fromLocal8Bit(window->pPortName), node(254));
+}
+
+void tst_discovery::unplugRestoresTheUnconnectedLook()
+{
+    Pty pty;
+    QVERIFY(link(pty, 0));
+    window->CheckSerialAvailable();
+    const int fd = window->fdSerial;
+    QVERIFY(fd > 0);
+    window->ui->checkBox_ApplyNUC->setEnabled(true);
+    window->ui->checkBox_ApplyNUC->setChecked(true);
+    QVERIFY(window->bApplyNUC);
+    window->ui->label_FrameRate->setText("7FPS");
+    window->ui->DisplayImage->clear();
+    iErrorFrame = 3;
+
+    QVERIFY(QFile::remove(node(0)));
+    LogCapture log;
+    window->CheckSerialAvailable();
+
+    QCOMPARE(log.lines(), QStringList() << "Serial Port " + node(0) + " disconnected");
+    QCOMPARE(window->fdSerial, 0);
+    QCOMPARE(fcntl(fd, F_GETFD), -1); // closed, not left open
+    QCOMPARE(window->ui->label_FrameRate->text(), QString());
+    QVERIFY(!window->ui->pushButton_TakeFPN->isEnabled());
+    QVERIFY(!window->ui->checkBox_ApplyNUC->isEnabled());
+    QVERIFY(!window->ui->checkBox_ApplyNUC->isChecked());
+    QVERIFY(!window->bApplyNUC);
+    QCOMPARE(iErrorFrame, -1);
+    QCOMPARE(QString::fromLocal8Bit(window->pPortName), node(0)); // until the next discovery
+    QCOMPARE(ShownPixmap(window->ui->DisplayImage).toImage(),
+             QPixmap(QStringLiteral("Logo.png")).toImage());
+}
+
+// The adapter goes away during a run and comes back under another number:
+// the run goes on, frames stop and resume, and the readout follows.
+void tst_discovery::replugUnderAnotherNumberDuringARun()
+{
+    Pty first, second;
+    QVERIFY(link(first, 0));
+    ResetReceiver(*window);
+    const QByteArray frame = WireFrame(RawFrame([](int i) { return (i * 37) % 16384; }));
+    QElapsedTimer pace;
+    pace.start();
+    auto sendPaced = [&](const Pty &pty) { // about the link's frame rate
+        if (pace.elapsed() >= 150) {
+            pty.send(frame);
+            pace.restart();
+        }
+    };
+    auto shown = [&] { return window->iTotalFramesShown + window->iFramesShown; };
+    enum { Streaming, Unplugged, Replugged, Done } phase = Streaming;
+    int shownBeforeReplug = 0;
+    QString rateWhileUnplugged = QStringLiteral("not seen");
+
+    auto step = [&] {
+        if (phase == Streaming && window->fdSerial > 0) {
+            sendPaced(first);
+            if (shown() > 0) {
+                QFile::remove(node(0));
+                phase = Unplugged;
+            }
+        } else if (phase == Unplugged && window->fdSerial == 0) {
+            rateWhileUnplugged = window->ui->label_FrameRate->text();
+            shownBeforeReplug = shown();
+            link(second, 4);
+            phase = Replugged;
+        } else if (phase == Replugged && window->fdSerial > 0) {
+            sendPaced(second);
+            if (shown() > shownBeforeReplug)
+                phase = Done;
+        }
+    };
+    QVERIFY(RunUntil(*window, [&] { return phase == Done; }, 15000, step));
+    QCOMPARE(rateWhileUnplugged, QString());
+    QCOMPARE(QString::fromLocal8Bit(window->pPortName), node(4));
+    QVERIFY(window->fdSerial > 0);
+}
+
+QTEST_MAIN(tst_discovery)
+#include "tst_discovery.moc"
