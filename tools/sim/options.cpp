@@ -1,0 +1,213 @@
+#include "options.h"
+
+#include <limits>
+#include <map>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: framescope-sim [options]\n"
+    "Stands in for the 84 x 80 infrared sensor on a pseudo-terminal: streams\n"
+    "frames, answers every six-byte command with 0x06. The first line on stdout\n"
+    "is 'pty: /dev/pts/N', the port to open.\n"
+    "\n"
+    "Options:\n"
+    "  --link PATH          also make PATH a symlink to the pty (e.g. /dev/ttyUSB0)\n"
+    "                       and print 'link: PATH -> /dev/pts/N' as the second\n"
+    "                       line; PATH must not exist; removed again on exit\n"
+    "  --fast               send as fast as the reader takes the bytes (nothing is\n"
+    "                       dropped) instead of at the link rate of 921600 baud\n"
+    "                       (92160 bytes/s; bytes nobody takes in time are dropped)\n"
+    "  --frames N           stop after N frames (default: endless)\n"
+    "  --seed N             seed of the scene and its fixed pattern (default 1)\n"
+    "  --replay FILE        send the bytes of FILE (a raw capture) instead of\n"
+    "                       generated frames, once, at the same pacing\n"
+    "  --loop               with --replay: repeat FILE until stopped\n"
+    "  --verbose            print one line per frame sent: 'frame N good',\n"
+    "                       'frame N good ack-in-data', 'frame N bad-checksum', ...\n"
+    "                       (with --replay: 'replay pass P')\n"
+    "  --help               print this text and exit\n"
+    "\n"
+    "Faults, each on every Nth frame (frames counted from 1):\n"
+    "  --bad-checksum N     checksum sent one higher than the sum (bad)\n"
+    "  --lose-start N       start marker 0x02 not sent (bad)\n"
+    "  --lose-end N         end marker 0x03 not sent, checksum still sent (incomplete)\n"
+    "  --extra-byte N       13441 data bytes, checksum over all of them (bad)\n"
+    "  --ack-in-data N      an 0x06 between data bytes 6720 and 6721 (stays good)\n"
+    "  --stray N            bytes 0x00 0x11 0x55 0x7F after the checksum (stays good)\n"
+    "\n"
+    "Commands: every six bytes read from the port are one command; it is answered\n"
+    "with 0x06 at the next point outside a checksum and printed as\n"
+    "'command: XXXXXX' (bytes outside 0x20..0x7E and '\\' as \\xNN).\n"
+    "\n"
+    "After the last frame (--frames) or pass (--replay) the pty is kept up to 2 s\n"
+    "more, until the reader has taken what it still holds.\n"
+    "On exit (frames done, replay done, SIGINT or SIGTERM):\n"
+    "  sent: F frames (G good, B bad), X bytes dropped, C commands, L incomplete\n"
+    "F = G + B + L. A frame that lost its start marker counts as bad itself (a\n"
+    "receiver that joins the stream right at that frame may still accept it).\n"
+    "With --replay no frames are counted; a line 'replayed: N bytes in P passes'\n"
+    "comes first.\n"
+    "\n"
+    "Exit status: 0 done or stopped by a signal, 1 the port, link, capture file or\n"
+    "a write failed, 2 bad command line.\n";
+
+bool parseNumber(const std::string& text, std::uint64_t max, std::uint64_t& value)
+{
+    if (text.empty() || text.size() > 20)
+        return false;
+    std::uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (v > (max - digit) / 10)
+            return false;
+        v = v * 10 + digit;
+    }
+    value = v;
+    return true;
+}
+
+struct NumberOption {
+    std::uint64_t* target;
+    std::uint64_t min;
+    std::uint64_t max;
+};
+
+std::map<std::string, NumberOption> numberOptions(Options& o, std::uint64_t& seed)
+{
+    const std::uint64_t big = std::numeric_limits<std::uint32_t>::max();
+    return {
+        {"--frames", {&o.frames, 1, std::numeric_limits<std::uint64_t>::max()}},
+        {"--seed", {&seed, 0, big}},
+        {"--bad-checksum", {&o.faults.badChecksum, 1, big}},
+        {"--lose-start", {&o.faults.loseStart, 1, big}},
+        {"--lose-end", {&o.faults.loseEnd, 1, big}},
+        {"--extra-byte", {&o.faults.extraByte, 1, big}},
+        {"--ack-in-data", {&o.faults.ackInData, 1, big}},
+        {"--stray", {&o.faults.stray, 1, big}},
+    };
+}
+
+std::map<std::string, std::string*> textOptions(Options& o)
+{
+    return {{"--link", &o.link}, {"--replay", &o.replay}};
+}
+
+std::map<std::string, bool*> flagOptions(Options& o)
+{
+    return {{"--fast", &o.fast}, {"--verbose", &o.verbose}, {"--loop", &o.loop}};
+}
+
+bool anyFault(const FaultPeriods& f)
+{
+    return f.badChecksum || f.loseStart || f.loseEnd || f.extraByte || f.ackInData || f.stray;
+}
+
+bool checkCombination(const Options& o, std::string& error)
+{
+    if (o.loop && o.replay.empty())
+        error = "--loop needs --replay";
+    else if (!o.replay.empty() && (o.frames || anyFault(o.faults)))
+        error = "--replay cannot be combined with --frames or a fault option";
+    return error.empty();
+}
+
+// Splits "--name=value" into name and value; returns false for plain "--name".
+bool splitInline(const std::string& arg, std::string& name, std::string& value)
+{
+    const auto eq = arg.find('=');
+    if (eq == std::string::npos)
+        return false;
+    name = arg.substr(0, eq);
+    value = arg.substr(eq + 1);
+    return true;
+}
+
+class Parser {
+public:
+    Parser(int argc, char** argv, Options& out, std::string& error)
+        : argc_(argc), argv_(argv), out_(out), error_(error) {}
+
+    ParseOutcome run()
+    {
+        std::uint64_t seed = out_.seed;
+        numbers_ = numberOptions(out_, seed);
+        for (i_ = 1; i_ < argc_; ++i_) {
+            const std::string arg = argv_[i_];
+            if (arg == "--help" || arg == "-h")
+                return ParseOutcome::Help;
+            if (!one(arg))
+                return ParseOutcome::Error;
+        }
+        out_.seed = static_cast<std::uint32_t>(seed);
+        return checkCombination(out_, error_) ? ParseOutcome::Run : ParseOutcome::Error;
+    }
+
+private:
+    bool one(const std::string& arg)
+    {
+        std::string name = arg, value;
+        const bool hasInline = splitInline(arg, name, value);
+        auto flags = flagOptions(out_);
+        if (flags.count(name) && !hasInline) {
+            *flags[name] = true;
+            return true;
+        }
+        if (!flags.count(name) && (numbers_.count(name) || textOptions(out_).count(name)))
+            return (hasInline || takeValue(name, value)) && store(name, value);
+        return fail("unknown option '" + arg + "' (try --help)");
+    }
+
+    bool takeValue(const std::string& name, std::string& value)
+    {
+        if (i_ + 1 >= argc_)
+            return fail("option " + name + " needs a value");
+        value = argv_[++i_];
+        return true;
+    }
+
+    bool store(const std::string& name, const std::string& value)
+    {
+        auto texts = textOptions(out_);
+        if (texts.count(name)) {
+            if (value.empty())
+                return fail("option " + name + " needs a non-empty value");
+            *texts[name] = value;
+            return true;
+        }
+        const NumberOption& n = numbers_.at(name);
+        std::uint64_t v = 0;
+        if (!parseNumber(value, n.max, v) || v < n.min)
+            return fail("bad number '" + value + "' for " + name + " (expected " +
+                        std::to_string(n.min) + " to " + std::to_string(n.max) + ")");
+        *n.target = v;
+        return true;
+    }
+
+    bool fail(const std::string& message)
+    {
+        error_ = message;
+        return false;
+    }
+
+    int argc_;
+    char** argv_;
+    Options& out_;
+    std::string& error_;
+    std::map<std::string, NumberOption> numbers_;
+    int i_ = 1;
+};
+
+} // namespace
+
+ParseOutcome parseOptions(int argc, char** argv, Options& out, std::string& error)
+{
+    return Parser(argc, argv, out, error).run();
+}
+
+void printUsage(std::FILE* to)
+{
+    std::fputs(kUsage, to);
+}

@@ -1,0 +1,34 @@
+// Command line of the sensor simulator.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Every Nth frame (counted from 1) gets the fault; 0 means never.
+struct FaultPeriods {
+    std::uint64_t badChecksum = 0;
+    std::uint64_t loseStart = 0;
+    std::uint64_t loseEnd = 0;
+    std::uint64_t extraByte = 0;
+    std::uint64_t ackInData = 0;
+    std::uint64_t stray = 0;
+};
+
+struct Options {
+    bool fast = false;
+    bool verbose = false;
+    bool loop = false;
+    std::uint64_t frames = 0;  // 0: endless
+    std::uint32_t seed = 1;
+    std::string link;
+    std::string replay;
+    FaultPeriods faults;
+};
+
+enum class ParseOutcome { Run, Help, Error };
+
+// Fills `out` from argv. On Error, `error` holds a one-line message.
+ParseOutcome parseOptions(int argc, char** argv, Options& out, std::string& error);
+
+void printUsage(std::FILE* to);

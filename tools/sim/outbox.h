@@ -1,0 +1,41 @@
+// The bytes on their way to the viewer: the current frame, and the
+// acknowledgements owed for commands, which go out ahead of the frame bytes
+// at the first point where a receiver is not inside a checksum.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class Outbox {
+public:
+    void load(std::vector<std::uint8_t> bytes);
+    void oweAck() { ++acksOwed_; }
+
+    bool drained() const { return pos_ == bytes_.size(); }
+    bool hasWork() const { return !drained() || (acksOwed_ && checksumLeft_ == 0); }
+
+    // Puts at most `budget` bytes on the line and returns how many it used.
+    // With `dropUnsent` (the line runs at its own rate) whatever the pty does
+    // not take is lost, as on a UART nobody listens to; otherwise it stays
+    // for the next call.
+    std::size_t send(int fd, std::size_t budget, bool dropUnsent);
+
+    std::uint64_t written() const { return written_; }
+    std::uint64_t dropped() const { return dropped_; }
+    bool failed() const { return failed_; }
+
+private:
+    std::size_t sendAck(int fd, bool dropUnsent);
+    std::size_t sendChunk(int fd, std::size_t limit, bool dropUnsent);
+    long writeSome(int fd, const std::uint8_t* data, std::size_t n);
+    void follow(const std::uint8_t* data, std::size_t n);
+
+    std::vector<std::uint8_t> bytes_;
+    std::size_t pos_ = 0;
+    unsigned acksOwed_ = 0;
+    int checksumLeft_ = 0;  // checksum bytes a receiver still expects
+    std::uint64_t written_ = 0;
+    std::uint64_t dropped_ = 0;
+    bool failed_ = false;
+};

@@ -1,0 +1,36 @@
+#include "pacer.h"
+
+#include <algorithm>
+
+namespace {
+constexpr std::uint64_t kNanosPerSecond = 1000000000;
+}
+
+void Pacer::start()
+{
+    start_ = std::chrono::steady_clock::now();
+    spent_ = 0;
+}
+
+std::uint64_t Pacer::carriedBy(std::chrono::steady_clock::duration elapsed) const
+{
+    const auto ns = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count());
+    return ns / kNanosPerSecond * kBytesPerSecond +
+           ns % kNanosPerSecond * kBytesPerSecond / kNanosPerSecond;
+}
+
+std::size_t Pacer::allowance() const
+{
+    const std::uint64_t carried = carriedBy(std::chrono::steady_clock::now() - start_);
+    return carried > spent_ ? static_cast<std::size_t>(carried - spent_) : 0;
+}
+
+int Pacer::msUntil(std::size_t bytes) const
+{
+    const std::size_t have = allowance();
+    if (have >= bytes)
+        return 1;
+    const std::uint64_t ms = ((bytes - have) * 1000 + kBytesPerSecond - 1) / kBytesPerSecond;
+    return static_cast<int>(std::clamp<std::uint64_t>(ms, 1, 1000));
+}
