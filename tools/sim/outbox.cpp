@@ -10,6 +10,7 @@ void Outbox::load(std::vector<std::uint8_t> bytes)
 {
     bytes_ = std::move(bytes);
     pos_ = 0;
+    cutOff_ = false;
 }
 
 std::size_t Outbox::send(int fd, std::size_t budget, bool dropUnsent)
@@ -44,7 +45,12 @@ std::size_t Outbox::sendChunk(int fd, std::size_t limit, bool dropUnsent)
         n = std::min(n, static_cast<std::size_t>(checksumLeft_));
     if (n == 0)
         return 0;
-    const long taken = writeSome(fd, bytes_.data() + pos_, n);
+    const long taken = cutOff_ ? 0 : writeSome(fd, bytes_.data() + pos_, n);
+    // Once the pty has refused part of a frame, the rest of that frame is
+    // lost too: the reader then sees a cut-off frame followed by the next
+    // start marker, never the tail of one frame glued to the head of another.
+    if (dropUnsent && static_cast<std::size_t>(taken) < n)
+        cutOff_ = true;
     const std::size_t used = dropUnsent ? n : static_cast<std::size_t>(taken);
     follow(bytes_.data() + pos_, used);
     pos_ += used;

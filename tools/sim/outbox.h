@@ -17,8 +17,8 @@ public:
 
     // Puts at most `budget` bytes on the line and returns how many it used.
     // With `dropUnsent` (the line runs at its own rate) whatever the pty does
-    // not take is lost, as on a UART nobody listens to; otherwise it stays
-    // for the next call.
+    // not take is lost, as on a UART nobody listens to, up to the end of the
+    // frame; otherwise it stays for the next call.
     std::size_t send(int fd, std::size_t budget, bool dropUnsent);
 
     std::uint64_t written() const { return written_; }
@@ -38,4 +38,5 @@ private:
     std::uint64_t written_ = 0;
     std::uint64_t dropped_ = 0;
     bool failed_ = false;
+    bool cutOff_ = false;  // the pty refused part of the current frame
 };

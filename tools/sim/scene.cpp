@@ -5,13 +5,13 @@
 
 namespace {
 
-constexpr int kBackground = 9000;    // top 8 bits: about 140 of 255
+constexpr int kBackground = 8000;    // top 8 bits: about 125 of 255
 constexpr int kGradientX = 1500;
 constexpr int kGradientY = 800;
 constexpr int kBlobPeak = 4000;
 constexpr double kBlobSigma = 7.0;
-constexpr int kStripeSpread = 250;   // column offsets, +-
-constexpr int kPixelSpread = 300;    // per-pixel offsets, +-
+constexpr int kStripeSpread = 700;   // column offsets, +- (about 11 grey levels)
+constexpr int kPixelSpread = 600;    // per-pixel offsets, +- (about 9 grey levels)
 constexpr int kNoiseSpread = 6;      // temporal noise, +-
 
 // Uniform in -spread..spread from the raw generator output, so the pattern
