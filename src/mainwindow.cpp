@@ -132,7 +132,7 @@ MainWindow::MainWindow(QWidget *parent)
     PlaceCommandWindow();
     ui->label_Title->setText(QStringLiteral("KVT2-D Lumen Deck 1x"));
     GetPointerToInstance();
-    ui->label_Copyright->setText(QStringLiteral("Copyright \u00A9 2017 VELMORA\n"
+    ui->label_Copyright->setText(QStringLiteral("\u00A9 2017 VELMORA\n"
                                                 "Lumen Deck v1.1"));
     imgLogo.load(QString::fromLatin1(LOGO_FILE));
     pixLogo = QPixmap::fromImage(imgLogo);
