@@ -68,6 +68,8 @@ std::atomic<bool> gFailAllCreates{false};
 std::atomic<bool> gFailJoin{false};
 // In the child process, every create is reported on the error output.
 std::atomic<bool> gReportCreates{false};
+// Set once a join has been made to fail.
+std::atomic<bool> gJoinFailed{false};
 
 void ResetRecord()
 {
@@ -90,8 +92,15 @@ extern "C" int __wrap_pthread_create(pthread_t *thread, const pthread_attr_t *at
                                      void *(*entry)(void *), void *argument)
 {
     const bool fail = gFailAllCreates.load() || (gFailCreateFor.load() != nullptr && gFailCreateFor.load() == entry);
-    if (gReportCreates.load())
+    if (gReportCreates.load()) {
+        if (gJoinFailed.load()) {
+            // The program went on after a failed join: end the child now
+            // rather than let it run forever.
+            fprintf(stderr, "worker created after a failed join\n");
+            _Exit(3);
+        }
         fprintf(stderr, "worker created\n");
+    }
     int result = EAGAIN;
     if (!fail)
         result = __real_pthread_create(thread, attributes, entry, argument);
@@ -117,6 +126,7 @@ extern "C" int __wrap_pthread_join(pthread_t thread, void **result)
         // The worker is waited for all the same, so that the child process
         // ends with nothing running; the program is told that joining failed.
         __real_pthread_join(thread, result);
+        gJoinFailed = true;
         return EINVAL;
     }
     return __real_pthread_join(thread, result);
@@ -239,6 +249,7 @@ private slots:
     void stopBeforeFirstRun();
     void stopLetsCycleFinish();
     void windDown();
+    void noProbeUntilRunTick();
     void tickTexts();
     void tickDuringRun();
     void framesCountedInReadouts();
@@ -443,6 +454,42 @@ void TstAcquisition::windDown()
     // The port stays open across the end of a run.
     QCOMPARE(w.fdSerial, fd);
     QVERIFY(fcntl(fd, F_GETFD) != -1);
+    Detach(w);
+}
+
+// Nothing looks for the device before a run, and the first look comes with
+// the run's first tick; the port then stays open after the run.
+void TstAcquisition::noProbeUntilRunTick()
+{
+    testsupport::Pty pty;
+    QVERIFY(pty.isOpen());
+    const QString link = portDir.filePath(QStringLiteral("ttyUSB0"));
+    QVERIFY(QFile::link(QString::fromLocal8Bit(pty.slavePath()), link));
+    struct Unlink {
+        QString path;
+        ~Unlink() { QFile::remove(path); }
+    } unlinkLater{link};
+
+    MainWindow w;
+    QTest::qWait(1200);
+    QCOMPARE(w.fdSerial, 0);
+    QVERIFY(!w.pTimer1s->isActive());
+
+    int secondsAtConnection = -1;
+    QString rateAtConnection;
+    const bool reached = testsupport::RunUntil(w, [&] {
+        if (w.fdSerial == 0)
+            return false;
+        secondsAtConnection = w.iSecondsElapsed;
+        rateAtConnection = w.ui->label_FrameRate->text();
+        return true;
+    }, 5000);
+    QVERIFY(reached);
+    // Connected by the tick, which then wrote the rate of an open port.
+    QCOMPARE(secondsAtConnection, 1);
+    QCOMPARE(rateAtConnection, QStringLiteral("0FPS"));
+    QVERIFY(w.fdSerial > 0);
+    QVERIFY(fcntl(w.fdSerial, F_GETFD) != -1);
     Detach(w);
 }
 
