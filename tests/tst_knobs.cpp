@@ -109,7 +109,6 @@ private slots:
     void startingValues();
     void firstMovementComparedWithZero_data();
     void firstMovementComparedWithZero();
-    void firstMovementChild();
     void stepSequence_data();
     void stepSequence();
     void sameReportIsNoStep_data();
@@ -182,7 +181,7 @@ void KnobsTest::firstMovementComparedWithZero()
     env.insert(QLatin1String(CHILD_STEPS), steps);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("firstMovementChild")});
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
     QVERIFY2(child.waitForStarted(10000), qPrintable(child.errorString()));
     QVERIFY(child.waitForFinished(120000));
     const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
@@ -209,25 +208,6 @@ void KnobsTest::firstMovementComparedWithZero()
     for (int other : others)
         QCOMPARE(other, knob == Gain ? 0 : 1);
     QCOMPARE(others.size(), want.size());
-}
-
-// Runs only as the child of firstMovementComparedWithZero: turns a knob of a
-// new window, in a process where no knob was turned before, and prints the
-// knob's member, its spin box and the other knob's member after each report.
-void KnobsTest::firstMovementChild()
-{
-    const QByteArray which = qgetenv(CHILD_KNOB);
-    if (which.isEmpty())
-        QSKIP("runs in the child process of firstMovementComparedWithZero only");
-    const Knob knob = which == "gain" ? Gain : Offset;
-    MainWindow &w = *window;
-    QCOMPARE(DialOf(w, knob)->value(), 1);
-    for (int v : ParseList(QString::fromLocal8Bit(qgetenv(CHILD_STEPS)))) {
-        TurnTo(DialOf(w, knob), v);
-        std::printf("%s %d %d %d\n", CHILD_RESULT, MemberOf(w, knob), SpinOf(w, knob)->value(),
-                    MemberOf(w, knob == Gain ? Offset : Gain));
-    }
-    std::fflush(stdout);
 }
 
 void KnobsTest::stepSequence_data()
@@ -439,5 +419,32 @@ void KnobsTest::knobsSendNothingToTheDevice()
     QCOMPARE(w.fdSerial, 0);
 }
 
-QTEST_MAIN(KnobsTest)
+// The child of firstMovementComparedWithZero: turns a knob of a new window, in
+// a process where no knob was turned before, and prints the knob's value, its
+// spin box and the other knob's value after each report.
+static int FirstMovementChild(const QByteArray &which)
+{
+    const Knob knob = which == "gain" ? Gain : Offset;
+    MainWindow w;
+    if (DialOf(w, knob)->value() != 1)
+        return 2;
+    for (int v : ParseList(QString::fromLocal8Bit(qgetenv(CHILD_STEPS)))) {
+        TurnTo(DialOf(w, knob), v);
+        std::printf("%s %d %d %d\n", CHILD_RESULT, MemberOf(w, knob), SpinOf(w, knob)->value(),
+                    MemberOf(w, knob == Gain ? Offset : Gain));
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    const QByteArray which = qgetenv(CHILD_KNOB);
+    if (!which.isEmpty())
+        return FirstMovementChild(which);
+    KnobsTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_knobs.moc"
