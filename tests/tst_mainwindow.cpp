@@ -419,7 +419,7 @@ void TstMainWindow::slotTable()
     QCOMPARE(meta->classInfoCount(), meta->classInfoOffset());
 }
 
-// Each designed connection exists (disconnecting it succeeds), the buttons
+// Each of the thirteen connections exists (disconnecting it succeeds), the buttons
 // are wired to released() and nothing else, and with the connections gone
 // the controls no longer reach the window.
 void TstMainWindow::connectionTable()
