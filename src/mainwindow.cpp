@@ -145,6 +145,7 @@ MainWindow::MainWindow(QWidget *parent)
     InitImagesArray();
     ShowLogo(pixLogo);
     pPortName = AllocateOrQuit<char>(PORT_NAME_SIZE);
+    pPortName[0] = '\0'; // no device in use yet
     fdSerial = 0;
 }
 
