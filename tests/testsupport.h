@@ -27,6 +27,17 @@
 
 namespace testsupport {
 
+// A test may be started with standard input closed (CI runs without one).
+// Descriptor 0 means "no device" to the program, so no pipe or terminal of a
+// test may be handed that number: keep 0, 1 and 2 taken from the start.
+inline const bool standardDescriptorsTaken = [] {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
+            return false;
+    }
+    return true;
+}();
+
 // A pseudo-terminal pair. The test plays the sensor on the master side; the
 // program opens slavePath() like it opens /dev/ttyUSB<n>.
 class Pty
