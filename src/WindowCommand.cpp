@@ -3,7 +3,7 @@
 #include "ui_WindowCommand.h"
 
 WindowCommand::WindowCommand(QWidget *parent)
-    : QMainWindow(parent), bIsShown(false), iAddress(0), iValue(0), ui(new Ui_WindowCommand)
+    : QMainWindow(parent), ui(new Ui_WindowCommand)
 {
     ui->setupUi(this);
     iAddress = 0;
