@@ -17,6 +17,8 @@
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QFile>
 #include <QTest>
 #include <QTimer>
 #include <fcntl.h>
@@ -249,6 +251,38 @@ inline QPixmap ShownPixmap(const QLabel *label)
     return label->pixmap(Qt::ReturnByValue);
 #endif
 }
+
+// An empty directory of the test's own in which discovery looks for the
+// adapter (<dir>/ttyUSB<n>) while the object lives: no device of the machine
+// running the tests is ever opened.
+class PortDirectory
+{
+public:
+    PortDirectory()
+        : pattern(QFile::encodeName(dir.path()) + "/ttyUSB%d"), previous(PortPattern())
+    {
+        active = dir.isValid() && SetPortPattern(pattern.constData());
+    }
+    ~PortDirectory() { SetPortPattern(previous); }
+    PortDirectory(const PortDirectory &) = delete;
+    PortDirectory &operator=(const PortDirectory &) = delete;
+
+    bool isActive() const { return active; }
+    QString path() const { return dir.path(); }
+    QString node(int n) const { return dir.path() + QStringLiteral("/ttyUSB%1").arg(n); }
+    const QByteArray &patternText() const { return pattern; } // discovery keeps the pointer
+    // Plugs the adapter pty in as <dir>/ttyUSB<n>.
+    bool link(const Pty &pty, int n) const
+    {
+        return QFile::link(QString::fromLocal8Bit(pty.slavePath()), node(n));
+    }
+
+private:
+    QTemporaryDir dir;
+    QByteArray pattern;
+    const char *previous;
+    bool active = false;
+};
 
 // A non-blocking pipe: the plainest descriptor the receiver can read from.
 class Pipe

@@ -236,8 +236,7 @@ class TstAcquisition : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir portDir;
-    QByteArray portPattern;
+    testsupport::PortDirectory portDir;
 
 private slots:
     void initTestCase();
@@ -261,10 +260,7 @@ private slots:
 
 void TstAcquisition::initTestCase()
 {
-    QVERIFY(portDir.isValid());
-    // Discovery looks into an empty directory of ours, never at /dev.
-    portPattern = QFile::encodeName(portDir.path()) + "/ttyUSB%d";
-    QVERIFY(SetPortPattern(portPattern.constData()));
+    QVERIFY(portDir.isActive());
 }
 
 void TstAcquisition::init()
@@ -463,7 +459,7 @@ void TstAcquisition::noProbeUntilRunTick()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
-    const QString link = portDir.filePath(QStringLiteral("ttyUSB0"));
+    const QString link = portDir.node(0);
     QVERIFY(QFile::link(QString::fromLocal8Bit(pty.slavePath()), link));
     struct Unlink {
         QString path;

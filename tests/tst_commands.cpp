@@ -203,8 +203,7 @@ private:
     };
     bool converse(const Conversation &c);
 
-    QTemporaryDir portDir;
-    QByteArray portPattern;
+    testsupport::PortDirectory portDir;
     std::unique_ptr<LogCapture> log;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<Pty> device;
@@ -219,11 +218,7 @@ void TestCommands::initTestCase()
     // A write to a pipe without reader must come back as EPIPE, not kill us.
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
-    // Discovery looks only in a directory of the test's own: no device of
-    // the machine running the tests is ever opened.
-    QVERIFY(portDir.isValid());
-    portPattern = QFile::encodeName(portDir.path()) + "/ttyUSB%d";
-    QVERIFY(SetPortPattern(portPattern.constData()));
+    QVERIFY(portDir.isActive());
 }
 
 void TestCommands::init()
@@ -1116,8 +1111,8 @@ void TestCommands::freshConnectionReopensChannel_data()
 void TestCommands::freshConnectionReopensChannel()
 {
     QFETCH(bool, sameAdapter);
-    const QString link0 = portDir.filePath(QStringLiteral("ttyUSB0"));
-    const QString link1 = portDir.filePath(QStringLiteral("ttyUSB1"));
+    const QString link0 = portDir.node(0);
+    const QString link1 = portDir.node(1);
     struct Unlink
     {
         QStringList paths;

@@ -34,31 +34,26 @@ private slots:
     void replugUnderAnotherNumberDuringARun();
 
 private:
-    QString node(int n) const { return dir->path() + QStringLiteral("/ttyUSB%1").arg(n); }
-    bool link(const Pty &pty, int n) const
-    {
-        return QFile::link(QString::fromLocal8Bit(pty.slavePath()), node(n));
-    }
+    QString node(int n) const { return ports->node(n); }
+    bool link(const Pty &pty, int n) const { return ports->link(pty, n); }
     void fillBuffers(unsigned char value);
     bool buffersAreZero() const;
 
-    std::unique_ptr<QTemporaryDir> dir;
-    QByteArray pattern; // SetPortPattern keeps the pointer
+    std::unique_ptr<PortDirectory> ports;
     std::unique_ptr<MainWindow> window;
 };
 
 void tst_discovery::initTestCase()
 {
-    dir.reset(new QTemporaryDir);
-    QVERIFY(dir->isValid());
-    pattern = QFile::encodeName(dir->path()) + "/ttyUSB%d";
-    QVERIFY(SetPortPattern(pattern.constData()));
+    ports.reset(new PortDirectory);
+    QVERIFY(ports->isActive());
 }
 
 void tst_discovery::init()
 {
-    for (const QString &name : QDir(dir->path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-        QDir(dir->path()).remove(name);
+    QDir nodes(ports->path());
+    for (const QString &name : nodes.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        nodes.remove(name);
     window.reset(new MainWindow);
 }
 
@@ -111,8 +106,8 @@ void tst_discovery::patternsAreCheckedBeforeUse()
     static QByteArray kept; // must outlive its use when accepted
     kept = candidate;
     QCOMPARE(SetPortPattern(kept.constData()), accepted);
-    QCOMPARE(QByteArray(PortPattern()), accepted ? kept : pattern);
-    QVERIFY(SetPortPattern(pattern.constData()));
+    QCOMPARE(QByteArray(PortPattern()), accepted ? kept : ports->patternText());
+    QVERIFY(SetPortPattern(ports->patternText().constData()));
 }
 
 void tst_discovery::noDeviceChangesNothing()

@@ -95,21 +95,18 @@ private slots:
     void commandsPacedByAcknowledgements();
 
 private:
-    QString node() const { return dir->path() + QStringLiteral("/ttyUSB0"); }
+    QString node() const { return ports->node(0); }
     int shown() const { return window->iTotalFramesShown + window->iFramesShown; }
 
-    std::unique_ptr<QTemporaryDir> dir;
-    QByteArray pattern;
+    std::unique_ptr<PortDirectory> ports;
     std::unique_ptr<MainWindow> window;
 };
 
 void tst_endtoend::initTestCase()
 {
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE_SIM")).isExecutable());
-    dir.reset(new QTemporaryDir);
-    QVERIFY(dir->isValid());
-    pattern = QFile::encodeName(dir->path()) + "/ttyUSB%d";
-    QVERIFY(SetPortPattern(pattern.constData()));
+    ports.reset(new PortDirectory);
+    QVERIFY(ports->isActive());
 }
 
 void tst_endtoend::init()

@@ -137,29 +137,11 @@ private:
 
 // The device node that port discovery finds: <dir>/ttyUSB0, a link to the
 // slave side of a pseudo-terminal.
-class FakeAdapter
+struct FakeAdapter
 {
-public:
-    FakeAdapter()
-    {
-        previous = PortPattern();
-        pattern = QFile::encodeName(QDir(dir.path()).filePath(QStringLiteral("ttyUSB%d")));
-        link = QFile::encodeName(QDir(dir.path()).filePath(QStringLiteral("ttyUSB0")));
-        ok = dir.isValid() && pty.isOpen() && symlink(pty.slavePath().constData(), link.constData()) == 0
-             && SetPortPattern(pattern.constData());
-    }
-    ~FakeAdapter() { SetPortPattern(previous); }
-    FakeAdapter(const FakeAdapter &) = delete;
-    FakeAdapter &operator=(const FakeAdapter &) = delete;
-
-    bool ok = false;
     Pty pty;
-    QByteArray link;
-
-private:
-    QTemporaryDir dir;
-    QByteArray pattern;
-    const char *previous;
+    PortDirectory ports;
+    const bool ok = pty.isOpen() && ports.isActive() && ports.link(pty, 0);
 };
 
 // A frame with a horizontal ramp, a vertical ramp and a per-frame shift.

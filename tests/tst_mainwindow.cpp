@@ -221,8 +221,7 @@ class TstMainWindow : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir portDir;
-    QByteArray portPattern;
+    testsupport::PortDirectory portDir;
 
     void checkCommonState(MainWindow &w);
 
@@ -256,10 +255,7 @@ private slots:
 
 void TstMainWindow::initTestCase()
 {
-    QVERIFY(portDir.isValid());
-    // Discovery looks into an empty directory of ours, never at /dev.
-    portPattern = QFile::encodeName(portDir.path()) + "/ttyUSB%d";
-    QVERIFY(SetPortPattern(portPattern.constData()));
+    QVERIFY(portDir.isActive());
     QVERIFY2(QFile::exists(QStringLiteral("Logo.png")), "the tests run where Logo.png lies");
 }
 
