@@ -17,13 +17,17 @@ static const tcflag_t SOFTWARE_FLOW = IXON | IXOFF | IXANY;
 
 static void MakeLineRaw(struct termios *tty, int parity)
 {
-    tty->c_cflag &= ~(PARENB | PARODD);
+    tty->c_cflag &= ~(PARENB | PARODD | CSIZE);
     tty->c_cflag |= CS8 | CREAD | CLOCAL;
     tty->c_cflag |= parity;
     tty->c_cflag &= ~(CSTOPB | CRTSCTS);
     tty->c_iflag &= ~(INPUT_PROCESSING | SOFTWARE_FLOW);
     tty->c_oflag = 0;
     tty->c_lflag = 0;
+    // The port is opened O_NONBLOCK, so a read returns at once whatever these
+    // say. They matter only to a program that clears O_NONBLOCK on the same
+    // line (a terminal tool, a debugger session): its read then returns after
+    // at most one second of silence instead of blocking for good.
     tty->c_cc[VMIN] = 0;
     tty->c_cc[VTIME] = 10;
 }
