@@ -1,7 +1,7 @@
 #include "Serial.h"
 
 #include "Process_Serial.h"
-#include "mainwindow.h"
+#include "SharedState.h"
 
 #include <QDebug>
 #include <QString>
@@ -22,13 +22,18 @@ const int TIMEOUT_STEPS = 1000000;    // empty steps in a row before "Timeout re
 const int READ_SIZE = 8192;
 
 // What the receiver remembers between steps, for the life of the process.
+// Nothing resets it: stopping, unplugging or reconnecting leaves it as it is,
+// and the next start marker brings it back into step with the sensor.
 struct ReceiverState {
-    int CptTimeout;          // empty steps in a row, held at TIMEOUT_STEPS
-    bool bCKSUM;             // from the end marker to the fifth checksum byte
-    int indexPix;            // where the next data byte goes
-    int cptCheckSum;         // checksum bytes taken so far
-    unsigned int CKSUMRead0; // checksum being decoded
-    int FrameNumber;         // end markers seen, wrapping
+    int CptTimeout = 0;          // empty steps in a row, held at TIMEOUT_STEPS
+    bool bCKSUM = false;         // from the end marker to the fifth checksum byte
+    int indexPix = 0;            // where the next data byte goes
+    int cptCheckSum = 0;         // checksum bytes taken so far
+    unsigned int CKSUMRead0 = 0; // checksum being decoded
+    // End markers seen, wrapping. Nothing in the program reads it: it is the
+    // one count of frames attempted, kept for whoever inspects a running
+    // viewer (debugger, core file) next to iErrorFrame and the frames shown.
+    int FrameNumber = 0;
 };
 
 // Where one step delivers its results.
@@ -48,6 +53,18 @@ void CountEmptyStep(ReceiverState &s)
     ++s.CptTimeout;
     if (s.CptTimeout == TIMEOUT_STEPS)
         qDebug() << "Timeout reading";
+}
+
+// The one place the store index wraps. A frame with more data bytes than the
+// buffer holds (a lost end marker, a stray byte with bit 7 set) must not
+// write past the buffer: it wraps and overwrites its own start, so the sum
+// over the buffer no longer matches and the frame is rejected. The index may
+// rest at RAW_FRAME_SIZE after a frame's last data byte; it is checked before
+// every store and on every ignored control byte, so it is never used there.
+void WrapIndex(ReceiverState &s)
+{
+    if (s.indexPix >= RAW_FRAME_SIZE)
+        s.indexPix = 0;
 }
 
 void TakeDataByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
@@ -103,8 +120,7 @@ void TakeControlByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
         qDebug() << "Acknowledge received";
         break;
     default:
-        if (s.indexPix >= RAW_FRAME_SIZE)
-            s.indexPix = 0;
+        WrapIndex(s);
         break;
     }
 }
@@ -115,8 +131,7 @@ void TakeByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
         TakeControlByte(s, out, b);
         return;
     }
-    if (s.indexPix >= RAW_FRAME_SIZE)
-        s.indexPix = 0;
+    WrapIndex(s);
     if (s.bCKSUM)
         TakeChecksumByte(s, out, b);
     else
@@ -165,7 +180,7 @@ void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
                           unsigned int *cksumRead, unsigned int *cksumCalc,
                           unsigned int *cksumBuffer)
 {
-    static ReceiverState state = {0, false, 0, 0, 0, 0};
+    static ReceiverState state;
     if (*fd == 0)
         return;
 
