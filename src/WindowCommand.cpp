@@ -6,9 +6,6 @@ WindowCommand::WindowCommand(QWidget *parent)
     : QMainWindow(parent), ui(new Ui_WindowCommand)
 {
     ui->setupUi(this);
-    iAddress = 0;
-    iValue = 0;
-    bIsShown = false;
     setWindowTitle(QStringLiteral("Send Commands"));
     connect(ui->pushButton_SendSensor, SIGNAL(released()), this, SLOT(PushButton_SendToSensor()));
     connect(ui->pushButton_Send_Proxy, SIGNAL(released()), this, SLOT(PushButton_SendToProxy()));

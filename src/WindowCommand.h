@@ -17,10 +17,10 @@ public:
     explicit WindowCommand(QWidget *parent = nullptr);
     ~WindowCommand() override;
 
-    bool bIsShown; // opened by the main window's "Cmd" button, not yet closed by it
-    int iAddress;
-    int iValue;
-    QString strCommand;
+    bool bIsShown = false; // opened by the main window's "Cmd" button, not yet closed by it
+    int iAddress = 0;      // sensor register address, as the spin box shows it
+    int iValue = 0;        // sensor register value, as the spin box shows it
+    QString strCommand;    // proxy command, as typed
     Ui_WindowCommand *ui;
 
 signals:

@@ -1,12 +1,14 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "SharedState.h"
+#include "Threads.h"
+
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
 #include <cstdlib>
 #include <new>
-#include <pthread.h>
 
 class QByteArray;
 class QCloseEvent;
@@ -14,17 +16,6 @@ class QSpinBox;
 class QTimer;
 class Ui_MainWindow;
 class WindowCommand;
-
-// Sensor frame geometry: 84 x 80 samples of 14 bits, each sent as two 7-bit groups.
-enum {
-    FRAME_WIDTH = 84,
-    FRAME_HEIGHT = 80,
-    FRAME_PIXELS = FRAME_WIDTH * FRAME_HEIGHT,
-    RAW_FRAME_SIZE = 2 * FRAME_PIXELS
-};
-
-// Capacity of the device path buffer, NUL included.
-enum { PORT_NAME_SIZE = 64 };
 
 class MainWindow : public QMainWindow
 {
@@ -44,36 +35,36 @@ public:
     void ManageErrorWhenConnecting(int *fd, int result, char *path);
 
     // Request flags raised by the operator's controls, consumed by the loop.
-    bool bSendProxyCommand;
-    bool bStopped;
-    bool bStop;
-    bool bSendSensorAddress;
-    bool bSendSensorValue;
-    bool bSendSensorCommand;
-    bool bApplyNUC;
-    bool bTakeReference;
-    bool bImageProcessed;
+    bool bSendProxyCommand = false;
+    bool bStopped = false;          // the loop's exit flag, copied from bStop
+    bool bStop = false;
+    bool bSendSensorAddress = false;
+    bool bSendSensorValue = false;
+    bool bSendSensorCommand = false;
+    bool bApplyNUC = false;
+    bool bTakeReference = false;
+    bool bImageProcessed = false;   // pImage8 holds a picture not yet shown
 
-    char *pPortName;    // device in use, empty when none
-    char szCommand[20]; // command last prepared for sending
-    WindowCommand *pWindowCommand;
-    int fdSerial;       // 0: no device open
-    int iGain;
-    int iOffset;
-    int iFramesShown;
-    int iTotalFramesShown;
-    int iSecondsElapsed;
-    unsigned char *pRawFrame1;
-    unsigned char *pRawFrame2;
-    unsigned char *pRefFrame;
-    unsigned char *pImage8;
-    unsigned int uCksumCalc;
-    unsigned int uCksumRead;
-    unsigned int uCksumBuffer;
+    char *pPortName = nullptr;      // device in use, empty when none
+    char szCommand[20] = {};        // command last prepared for sending
+    WindowCommand *pWindowCommand = nullptr;
+    int fdSerial = 0;               // 0: no device open
+    int iGain = 1;
+    int iOffset = 0;
+    int iFramesShown = 0;           // since the last tick
+    int iTotalFramesShown = 0;      // since Start
+    int iSecondsElapsed = 0;        // ticks since Start
+    unsigned char *pRawFrame1 = nullptr;
+    unsigned char *pRawFrame2 = nullptr;
+    unsigned char *pRefFrame = nullptr;
+    unsigned char *pImage8 = nullptr;
+    unsigned int uCksumCalc = 0;    // sum of the data bytes as they arrived
+    unsigned int uCksumRead = 0;    // checksum sent by the sensor
+    unsigned int uCksumBuffer = 0;  // sum over the completed buffer
     Ui_MainWindow *ui;
     QImage imgLogo;
     QPixmap pixLogo;
-    QTimer *pTimer1s;
+    QTimer *pTimer1s = nullptr;
 
 private slots:
     void CheckBox_ApplyNUC(int);
@@ -101,6 +92,7 @@ private:
     void ShowLogo(const QPixmap &logo);
     void ResetApplyNUC();
     void ShowIdleLook(const QPixmap &logo);
+    static constexpr const char *LOGO_FILE = "Logo.png"; // in the working directory
     bool DiscoverPort();
     void HandleUnplug();
     void StepKnob(int value, int &oldValue, int &member, QSpinBox *spinBox, int unit);
@@ -127,20 +119,6 @@ private:
 
 // The single main window, for the worker threads.
 extern MainWindow *pMainWindow;
-
-// Flags shared by the receiver, the verification, the image pipeline and the
-// command sender; the create/join pairs of the acquisition cycle order all access.
-extern bool f_FrameAcquired;
-extern bool f_ReadCheckSum;
-extern bool f_CalcCheckSum;
-extern bool f_FrameRdy;
-extern bool f_SwitchImage;
-extern bool f_Acknowledge;
-extern int iErrorFrame;
-
-extern pthread_t pthread_GetData;
-extern pthread_t pthread_TakeReferenceImage;
-extern pthread_t pthread_ProcessImage;
 
 // Discovery looks for "/dev/ttyUSB%d". Tests point it at a directory of their
 // own; a pattern is taken only if it holds exactly one %d and no other

@@ -1,0 +1,131 @@
+// Port discovery and unplug detection: once a tick, find the first device
+// made from the port pattern, connect to it, and notice when it has gone.
+#include "mainwindow.h"
+
+#include "Process_Serial.h"
+#include "Serial.h"
+#include "ui_mainwindow.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QPushButton>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const int LAST_PORT_NUMBER = 254;
+
+const char *pPortPattern = "/dev/ttyUSB%d";
+
+// Counts the conversions in pattern; only "%d" once (and "%%") is safe.
+bool HoldsOneNumber(const char *pattern)
+{
+    int numbers = 0;
+    for (const char *p = pattern; *p; ++p) {
+        if (*p != '%')
+            continue;
+        ++p;
+        if (*p == 'd')
+            ++numbers;
+        else if (*p != '%')
+            return false;
+    }
+    return numbers == 1;
+}
+
+// Forms the device path for number n; false when it does not fit.
+bool FormPortPath(char *path, size_t size, int n)
+{
+    const int length = snprintf(path, size, pPortPattern, n);
+    return length >= 0 && static_cast<size_t>(length) < size;
+}
+
+} // namespace
+
+bool SetPortPattern(const char *pattern)
+{
+    char longest[PORT_NAME_SIZE];
+    const char *previous = pPortPattern;
+    if (pattern == nullptr || !HoldsOneNumber(pattern))
+        return false;
+    pPortPattern = pattern;
+    if (!FormPortPath(longest, sizeof longest, LAST_PORT_NUMBER)) {
+        pPortPattern = previous;
+        return false;
+    }
+    return true;
+}
+
+const char *PortPattern()
+{
+    return pPortPattern;
+}
+
+void MainWindow::CheckSerialAvailable()
+{
+    static bool bConnected = true;
+    if (!bConnected || fdSerial == 0) {
+        if (DiscoverPort())
+            bConnected = true;
+    } else if (!QFile::exists(QString::fromLocal8Bit(pPortName))) {
+        HandleUnplug();
+        bConnected = false;
+    }
+}
+
+// Connects to the lowest-numbered device present; false if there is none.
+bool MainWindow::DiscoverPort()
+{
+    char path[PORT_NAME_SIZE];
+    pPortName[0] = '\0';
+    int n = 0;
+    for (; n <= LAST_PORT_NUMBER; ++n) {
+        if (FormPortPath(path, sizeof path, n) && QFile::exists(QString::fromLocal8Bit(path)))
+            break;
+    }
+    if (n > LAST_PORT_NUMBER)
+        return false;
+    qDebug() << path << "detected";
+    memcpy(pPortName, path, sizeof path);
+    const int result = ConnectToSerial_0(&fdSerial, pPortName);
+    ManageErrorWhenConnecting(&fdSerial, result, pPortName);
+    if (result == SERIAL_CONNECTED)
+        f_Acknowledge = true; // a fresh port has no command in flight
+    ui->pushButton_TakeFPN->setEnabled(true);
+    ClearFrameBuffers();
+    return true;
+}
+
+void MainWindow::HandleUnplug()
+{
+    qDebug() << "Serial Port" << pPortName << "disconnected";
+    CloseSerial(&fdSerial);
+    fdSerial = 0;
+    // Loaded afresh: the file may have changed while the device was in use.
+    ShowIdleLook(QPixmap(QString::fromLatin1(LOGO_FILE)));
+    ui->pushButton_TakeFPN->setEnabled(false);
+    iErrorFrame = -1;
+}
+
+void MainWindow::ManageErrorWhenConnecting(int *fd, int result, char *path)
+{
+    switch (result) {
+    case SERIAL_CONNECTED:
+        qDebug() << "Connection to" << path << "established";
+        return;
+    case SERIAL_ALREADY_OPEN:
+        qDebug() << path << "already use";
+        return;
+    case SERIAL_OPEN_FAILED:
+        qDebug() << path << "not available";
+        break;
+    case SERIAL_CONFIG_FAILED:
+        qDebug() << path << "can't be configurable";
+        break;
+    default:
+        break;
+    }
+    *fd = 0;
+    path[0] = '\0';
+}
