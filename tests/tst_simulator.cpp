@@ -396,6 +396,7 @@ private slots:
     void replayMissingFile();
     void linkRatePacing();
     void dropsWhatNobodyReads();
+    void unplugsRenumbersAndTimesFrames();
 };
 
 void TestSimulator::initTestCase()
@@ -624,6 +625,17 @@ void TestSimulator::commandLine_data()
     QTest::newRow("loop alone") << QStringList{"--loop"} << 2 << "--loop needs --replay";
     QTest::newRow("replay and faults") << QStringList{"--replay", "x", "--stray", "2"} << 2
                                        << "cannot be combined";
+    QTest::newRow("unplug without interval") << QStringList{"--unplug-every", ":2"} << 2
+                                             << "bad interval ':2' for --unplug-every";
+    QTest::newRow("unplug zero pause") << QStringList{"--unplug-every", "10:0"} << 2
+                                       << "bad interval '10:0'";
+    QTest::newRow("unplug four decimals") << QStringList{"--unplug-every", "0.0001"} << 2
+                                          << "bad interval '0.0001'";
+    QTest::newRow("renumber alone") << QStringList{"--renumber"} << 2
+                                    << "--renumber needs --unplug-every";
+    QTest::newRow("renumber a name without number")
+        << QStringList{"--unplug-every", "5", "--renumber", "--link", "/tmp/tty"} << 2
+        << "a --link whose name ends in a number";
 }
 
 void TestSimulator::commandLine()
@@ -640,7 +652,8 @@ void TestSimulator::commandLine()
         QVERIFY(out.startsWith(message));
         for (const char* option : {"--link", "--fast", "--frames", "--seed", "--replay", "--loop",
                                    "--verbose", "--bad-checksum", "--lose-start", "--lose-end",
-                                   "--extra-byte", "--ack-in-data", "--stray"})
+                                   "--extra-byte", "--ack-in-data", "--stray", "--timing",
+                                   "--unplug-every", "--renumber"})
             QVERIFY2(out.contains(option), option);
         QVERIFY(err.isEmpty());
     } else {
@@ -756,6 +769,93 @@ void TestSimulator::dropsWhatNobodyReads()
     const auto m = kSummary.match(sim.restLines().value(0));
     QVERIFY(m.hasMatch());
     QVERIFY(m.captured(4).toLongLong() > 0);
+}
+
+// The adapter goes away every 0.8 s for 0.4 s and comes back under the
+// lowest free number but its own: ttyUSB1 is taken, so ttyUSB0 -> ttyUSB2 ->
+// ttyUSB0. A reader of the old pty gets an error, not silence; every frame
+// decoded on the wire has its timing line with the checksum it carried.
+void TestSimulator::unplugsRenumbersAndTimesFrames()
+{
+    QTemporaryDir dir;
+    QFile taken(dir.filePath("ttyUSB1"));
+    QVERIFY(taken.open(QIODevice::WriteOnly));
+    const QString first = dir.filePath("ttyUSB0"), second = dir.filePath("ttyUSB2");
+    Sim sim({"--link", first, "--unplug-every", "0.8:0.4", "--renumber", "--timing",
+             "--bad-checksum", "2"});
+    const QString pty = sim.ptyPath();
+    QCOMPARE(sim.line(), QStringLiteral("link: %1 -> %2").arg(first, pty));
+
+    const QRegularExpression timing("^timing: (\\d+) (frame (\\d+) ([0-9a-f]+) (\\w+)|unplug|replug)$");
+    qint64 lastTime = 0;
+    // The next timing line, which must come later than the one before.
+    auto nextTiming = [&]() {
+        const QRegularExpressionMatch m = timing.match(sim.line());
+        if (m.hasMatch() && m.captured(1).toLongLong() >= lastTime)
+            lastTime = m.captured(1).toLongLong();
+        else
+            lastTime = -1;
+        return m;
+    };
+    // Reads frame n off the wire and checks its timing line against it.
+    auto frameMatchesItsTiming = [&](PtyReader& reader, int n) {
+        const Shape shape = n % 2 == 0 ? spoilt("--bad-checksum") : Shape{};
+        Frame f;
+        const QString error = readFrame(reader, shape, f);
+        const QRegularExpressionMatch m = nextTiming();
+        const quint32 carried = f.sum + (shape.badChecksum ? 1u : 0u);
+        return error.isEmpty() && m.captured(3).toInt() == n &&
+               m.captured(4) == QString::number(carried, 16) &&
+               m.captured(5) == (shape.badChecksum ? "bad" : "good") && lastTime > 0;
+    };
+
+    PtyReader reader(first);
+    QVERIFY(reader.isOpen());
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY2(frameMatchesItsTiming(reader, n), qPrintable(QString::number(n)));
+
+    QRegularExpressionMatch m;
+    while ((m = nextTiming()).hasMatch() && m.captured(2) != "unplug") {
+    }
+    QVERIFY(m.hasMatch());
+    const qint64 unplugged = lastTime;
+    QCOMPARE(sim.line(), "unplugged: " + first);
+    QVERIFY(!QFileInfo::exists(first));
+    QElapsedTimer untilError;
+    untilError.start();
+    while (reader.next() >= 0) {
+    }
+    QVERIFY(untilError.elapsed() < 5000);
+
+    const QString newPty = sim.ptyPath();
+    QVERIFY(!newPty.isEmpty());
+    QCOMPARE(sim.line(), QStringLiteral("link: %1 -> %2").arg(second, newPty));
+    m = nextTiming();
+    QCOMPARE(m.captured(2), QStringLiteral("replug"));
+    QVERIFY2(lastTime - unplugged >= 400000 && lastTime - unplugged < 1500000,
+             qPrintable(QString::number(lastTime - unplugged)));
+
+    // Back on the new pty, the stream starts with a whole frame.
+    PtyReader again(second);
+    QVERIFY(again.isOpen());
+    const int next = sim.line().section(' ', 3, 3).toInt();  // peeked: "timing: T frame N ..."
+    QVERIFY(next > 3);
+    Frame f;
+    const Shape shape = next % 2 == 0 ? spoilt("--bad-checksum") : Shape{};
+    QVERIFY2(readFrame(again, shape, f).isEmpty(), "first frame after the replug");
+
+    QString line;
+    while (!(line = sim.line()).isEmpty() && !line.startsWith("unplugged: ")) {
+    }
+    QCOMPARE(line, "unplugged: " + second);
+    const QString thirdPty = sim.ptyPath();
+    QCOMPARE(sim.line(), QStringLiteral("link: %1 -> %2").arg(first, thirdPty));
+    sim.sendSignal(SIGTERM);
+    QVERIFY(sim.finish());
+    QVERIFY(sim.exitedWith(0));
+    QVERIFY(sim.restLines().last().endsWith(", 2 unplugs"));
+    QVERIFY(!QFileInfo::exists(first) && !QFileInfo::exists(second));
+    QVERIFY(QFileInfo::exists(dir.filePath("ttyUSB1")));
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)

@@ -39,5 +39,7 @@ Verdict verdictOf(const FrameFaults& faults);
 // that spoil the frame, e.g. "good ack-in-data", "bad-checksum lose-start".
 std::string describe(const FrameFaults& faults);
 
+// The frame's bytes; `checksum`, when given, receives the 32-bit value its
+// five checksum bytes carry.
 std::vector<std::uint8_t> encodeFrame(const std::vector<std::uint16_t>& samples,
-                                      const FrameFaults& faults);
+                                      const FrameFaults& faults, std::uint32_t* checksum = nullptr);

@@ -7,9 +7,11 @@
 #include "options.h"
 #include "outbox.h"
 #include "pacer.h"
+#include "plug.h"
 #include "port.h"
 #include "scene.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include <memory>
 #include <poll.h>
 #include <string>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,6 +32,8 @@ constexpr int kCommandBytes = 6;
 constexpr std::size_t kPaceChunk = 128;  // bytes per wake-up at the link rate
 constexpr int kDrainPollMs = 20;
 constexpr int kDrainLimitMs = 2000;
+constexpr int kUnplugDrainPollMs = 5;
+constexpr int kUnplugDrainLimitMs = 500;
 
 volatile std::sig_atomic_t gStop = 0;
 int gWakeFd = -1;
@@ -81,9 +86,36 @@ std::string escaped(const std::vector<std::uint8_t>& bytes)
     return out;
 }
 
+// CLOCK_MONOTONIC in microseconds: the clock the viewer stamps the frames it
+// shows with, so the two can be set against each other.
+std::uint64_t monotonicMicros()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+void sayTiming(const std::string& what)
+{
+    say("timing: " + std::to_string(monotonicMicros()) + " " + what);
+}
+
+std::string hex(std::uint32_t value)
+{
+    char text[12];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
+
+const char* verdictWord(Verdict v)
+{
+    return v == Verdict::Good ? "good" : v == Verdict::Bad ? "bad" : "incomplete";
+}
+
 struct Stats {
     std::uint64_t frames = 0, good = 0, bad = 0, incomplete = 0, commands = 0;
-    std::uint64_t replayBytes = 0, replayPasses = 0;
+    std::uint64_t replayBytes = 0, replayPasses = 0, unplugs = 0;
 };
 
 // Where the bytes come from: generated frames or a capture.
@@ -93,8 +125,8 @@ public:
     // The next piece to send (one frame, or one pass of a capture); false
     // when the stream has ended.
     virtual bool next(std::vector<std::uint8_t>& bytes) = 0;
-    // The piece handed out last has gone on the line.
-    virtual void sent(Stats& stats, bool verbose) = 0;
+    // The piece handed out last has gone on the line, `whole` or cut off.
+    virtual void sent(Stats& stats, const Options& o, bool whole) = 0;
 };
 
 class GeneratedFrames : public Source {
@@ -108,16 +140,19 @@ public:
             return false;
         ++number_;
         faults_ = faultsFor(number_, periods_);
-        bytes = encodeFrame(scene_.frame(number_), faults_);
+        bytes = encodeFrame(scene_.frame(number_), faults_, &checksum_);
         return true;
     }
 
-    void sent(Stats& stats, bool verbose) override
+    void sent(Stats& stats, const Options& o, bool whole) override
     {
+        if (o.timing)
+            sayTiming("frame " + std::to_string(number_) + " " + hex(checksum_) + " " +
+                      (whole ? verdictWord(verdictOf(faults_)) : "cut"));
         ++stats.frames;
         const Verdict v = verdictOf(faults_);
         ++(v == Verdict::Good ? stats.good : v == Verdict::Bad ? stats.bad : stats.incomplete);
-        if (verbose)
+        if (o.verbose)
             say("frame " + std::to_string(number_) + " " + describe(faults_));
     }
 
@@ -127,6 +162,7 @@ private:
     std::uint64_t limit_;
     std::uint64_t number_ = 0;
     FrameFaults faults_;
+    std::uint32_t checksum_ = 0;
 };
 
 class ReplayedCapture : public Source {
@@ -142,11 +178,11 @@ public:
         return true;
     }
 
-    void sent(Stats& stats, bool verbose) override
+    void sent(Stats& stats, const Options& o, bool) override
     {
         ++stats.replayPasses;
         stats.replayBytes += data_.size();
-        if (verbose)
+        if (o.verbose)
             say("replay pass " + std::to_string(stats.replayPasses));
     }
 
@@ -172,27 +208,84 @@ std::unique_ptr<Source> makeSource(const Options& o, std::string& error)
 
 class Simulator {
 public:
-    Simulator(const Options& o, Port& port, Source& source, int wakeFd)
-        : o_(o), port_(port), source_(source), wakeFd_(wakeFd) {}
+    Simulator(const Options& o, Port& port, PortLink& link, Source& source, int wakeFd)
+        : o_(o), port_(port), link_(link), source_(source), wakeFd_(wakeFd), plug_(o.plug) {}
 
     int run()
     {
         pacer_.start();
+        plug_.plugged(PlugSchedule::Clock::now());
         bool more = true;
-        while (!gStop && more && !outbox_.failed()) {
-            more = pump();
+        while (!gStop && more && !outbox_.failed() && plugError_.empty()) {
+            if (plug_.due(PlugSchedule::Clock::now())) {
+                plug_.isPlugged() ? unplug() : replug();
+                continue;
+            }
+            if (plug_.isPlugged())
+                more = pump();
             if (more)
                 waitForEvents();
         }
         if (outbox_.failed())
             std::fprintf(stderr, "framescope-sim: writing to %s failed\n", port_.slavePath().c_str());
+        else if (!plugError_.empty())
+            std::fprintf(stderr, "framescope-sim: %s\n", plugError_.c_str());
         else if (!gStop)
             letReaderCatchUp();
         report();
-        return outbox_.failed() ? 1 : 0;
+        return outbox_.failed() || !plugError_.empty() ? 1 : 0;
     }
 
 private:
+    // The adapter goes away: the reader gets a moment to take what the pty
+    // holds (a frame written whole should not be lost to the rig's timing),
+    // then the frame in progress is cut off and the pty and its link vanish.
+    void unplug()
+    {
+        letReaderDrain();
+        if (inFlight_ && !outbox_.drained()) {
+            outbox_.abandon();
+            source_.sent(stats_, o_, false);
+            inFlight_ = false;
+        }
+        const std::string name = link_.path().empty() ? port_.slavePath() : link_.path();
+        link_.remove();
+        port_.close();
+        command_.clear();
+        ++stats_.unplugs;
+        sayTiming("unplug");
+        say("unplugged: " + name);
+        plug_.unplugged(PlugSchedule::Clock::now());
+    }
+
+    // Back on a new pty, under the same name or, with --renumber, another.
+    void replug()
+    {
+        std::string path = link_.path();
+        if (!port_.open(plugError_))
+            return;
+        if (!path.empty() && o_.renumber && !renumbered(link_.path(), path, plugError_))
+            return;
+        if (!path.empty() && !link_.create(path, port_.slavePath(), plugError_))
+            return;
+        say("pty: " + port_.slavePath());
+        if (!path.empty())
+            say("link: " + path + " -> " + port_.slavePath());
+        sayTiming("replug");
+        pacer_.start();
+        plug_.plugged(PlugSchedule::Clock::now());
+    }
+
+    void letReaderDrain()
+    {
+        int quiet = 0;
+        for (int waited = 0; waited < kUnplugDrainLimitMs && quiet < 2 && !gStop;
+             waited += kUnplugDrainPollMs) {
+            quiet = port_.pendingForReader() == 0 ? quiet + 1 : 0;
+            ::poll(nullptr, 0, kUnplugDrainPollMs);
+        }
+    }
+
     // Sends what the budget allows; false once the source has run dry.
     bool pump()
     {
@@ -213,7 +306,7 @@ private:
         if (!outbox_.drained())
             return true;
         if (inFlight_)
-            source_.sent(stats_, o_.verbose);
+            source_.sent(stats_, o_, !outbox_.cutOff());
         std::vector<std::uint8_t> bytes;
         inFlight_ = source_.next(bytes);
         if (inFlight_)
@@ -221,13 +314,23 @@ private:
         return inFlight_;
     }
 
+    // Until the pty takes more, the line has room for the next chunk, a
+    // command comes in, the adapter is due to go or come back, or a signal.
+    int waitTimeout() const
+    {
+        const int pacing = !plug_.isPlugged() || o_.fast ? -1 : pacer_.msUntil(kPaceChunk);
+        const int plugging = plug_.msUntilDue(PlugSchedule::Clock::now());
+        if (pacing < 0 || plugging < 0)
+            return std::max(pacing, plugging);
+        return std::min(pacing, plugging);
+    }
+
     void waitForEvents()
     {
         const short out = (o_.fast && outbox_.hasWork()) ? POLLOUT : 0;
         pollfd fds[2] = {{port_.master(), static_cast<short>(POLLIN | out), 0},
                          {wakeFd_, POLLIN, 0}};
-        const int timeout = o_.fast ? -1 : pacer_.msUntil(kPaceChunk);
-        if (::poll(fds, 2, timeout) <= 0)
+        if (::poll(fds, 2, waitTimeout()) <= 0)
             return;
         if (fds[0].revents & POLLIN)
             readCommands();
@@ -280,13 +383,17 @@ private:
         say("sent: " + std::to_string(stats_.frames) + " frames (" + std::to_string(stats_.good) +
             " good, " + std::to_string(stats_.bad) + " bad), " + std::to_string(outbox_.dropped()) +
             " bytes dropped, " + std::to_string(stats_.commands) + " commands, " +
-            std::to_string(stats_.incomplete) + " incomplete");
+            std::to_string(stats_.incomplete) + " incomplete" +
+            (plug_.enabled() ? ", " + std::to_string(stats_.unplugs) + " unplugs" : ""));
     }
 
     const Options& o_;
     Port& port_;
+    PortLink& link_;
     Source& source_;
     int wakeFd_;
+    PlugSchedule plug_;
+    std::string plugError_;
     Outbox outbox_;
     Pacer pacer_;
     Stats stats_;
@@ -328,5 +435,5 @@ int main(int argc, char** argv)
     say("pty: " + port.slavePath());
     if (!options.link.empty())
         say("link: " + options.link + " -> " + port.slavePath());
-    return Simulator(options, port, *source, wakeFd).run();
+    return Simulator(options, port, link, *source, wakeFd).run();
 }

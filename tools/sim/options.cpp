@@ -27,6 +27,26 @@ const char kUsage[] =
     "  --verbose            print one line per frame sent: 'frame N good',\n"
     "                       'frame N good ack-in-data', 'frame N bad-checksum', ...\n"
     "                       (with --replay: 'replay pass P')\n"
+    "  --timing             print one line per generated frame as soon as its last\n"
+    "                       byte is written: 'timing: T frame N CHECKSUM VERDICT',\n"
+    "                       T the CLOCK_MONOTONIC time in microseconds, CHECKSUM\n"
+    "                       the 32-bit value its five checksum bytes carry (hex),\n"
+    "                       VERDICT good, bad, incomplete or cut (part of the frame\n"
+    "                       never reached the pty); with --unplug-every also\n"
+    "                       'timing: T unplug' and 'timing: T replug'\n"
+    "  --unplug-every SECONDS[:PAUSE]\n"
+    "                       unplug the adapter after every SECONDS of streaming:\n"
+    "                       close the pty, remove the link, print 'unplugged: PATH';\n"
+    "                       PAUSE seconds later (default 2) come back on a new pty\n"
+    "                       and print its 'pty:' (and 'link:') line again. Up to\n"
+    "                       three decimals (0.5:1.25). Before it closes the pty the\n"
+    "                       reader gets up to 0.5 s to take what it holds; the\n"
+    "                       frame in progress is cut off\n"
+    "  --renumber           with --unplug-every and a --link whose name ends in a\n"
+    "                       number (ttyUSB0): come back under the lowest free number\n"
+    "                       other than the one just left (ttyUSB1, then ttyUSB0...),\n"
+    "                       as the kernel names an adapter replugged while the old\n"
+    "                       node is still held open\n"
     "  --help               print this text and exit\n"
     "\n"
     "Faults, each on every Nth frame (frames counted from 1):\n"
@@ -45,6 +65,7 @@ const char kUsage[] =
     "more, until the reader has taken what it still holds.\n"
     "On exit (frames done, replay done, SIGINT or SIGTERM):\n"
     "  sent: F frames (G good, B bad), X bytes dropped, C commands, L incomplete\n"
+    "(followed by ', U unplugs' with --unplug-every).\n"
     "F = G + B + L. A frame that lost its start marker counts as bad itself (a\n"
     "receiver that joins the stream right at that frame may still accept it).\n"
     "With --replay no frames are counted; a line 'replayed: N bytes in P passes'\n"
@@ -91,14 +112,49 @@ std::map<std::string, NumberOption> numberOptions(Options& o, std::uint64_t& see
     };
 }
 
-std::map<std::string, std::string*> textOptions(Options& o)
+std::map<std::string, std::string*> textOptions(Options& o, std::string& plugText)
 {
-    return {{"--link", &o.link}, {"--replay", &o.replay}};
+    return {{"--link", &o.link}, {"--replay", &o.replay}, {"--unplug-every", &plugText}};
 }
 
 std::map<std::string, bool*> flagOptions(Options& o)
 {
-    return {{"--fast", &o.fast}, {"--verbose", &o.verbose}, {"--loop", &o.loop}};
+    return {{"--fast", &o.fast},         {"--verbose", &o.verbose}, {"--loop", &o.loop},
+            {"--timing", &o.timing},     {"--renumber", &o.renumber}};
+}
+
+constexpr std::uint64_t kMaxSecondsText = 86400;  // a day
+
+// "12", "0.5", "2.125": whole milliseconds above zero, at most a day.
+bool parseSeconds(const std::string& text, std::uint64_t& ms)
+{
+    const auto dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    if (fraction.size() > 3 || (dot != std::string::npos && fraction.empty()))
+        return false;
+    fraction.resize(3, '0');
+    std::uint64_t seconds = 0, thousandths = 0;
+    if (!parseNumber(whole, kMaxSecondsText, seconds) || !parseNumber(fraction, 999, thousandths))
+        return false;
+    ms = seconds * 1000 + thousandths;
+    return ms > 0 && ms <= kMaxSecondsText * 1000;
+}
+
+bool parsePlugCycle(const std::string& text, PlugCycle& cycle)
+{
+    const auto colon = text.find(':');
+    if (!parseSeconds(text.substr(0, colon), cycle.upMs))
+        return false;
+    return colon == std::string::npos || parseSeconds(text.substr(colon + 1), cycle.downMs);
+}
+
+// "ttyUSB0" ends in a number the simulator can change; "tty" does not.
+bool endsInNumber(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return !name.empty() && name.back() >= '0' && name.back() <= '9';
 }
 
 bool anyFault(const FaultPeriods& f)
@@ -112,6 +168,8 @@ bool checkCombination(const Options& o, std::string& error)
         error = "--loop needs --replay";
     else if (!o.replay.empty() && (o.frames || anyFault(o.faults)))
         error = "--replay cannot be combined with --frames or a fault option";
+    else if (o.renumber && (o.plug.upMs == 0 || !endsInNumber(o.link)))
+        error = "--renumber needs --unplug-every and a --link whose name ends in a number";
     return error.empty();
 }
 
@@ -143,6 +201,11 @@ public:
                 return ParseOutcome::Error;
         }
         out_.seed = static_cast<std::uint32_t>(seed);
+        if (!plugText_.empty() && !parsePlugCycle(plugText_, out_.plug)) {
+            fail("bad interval '" + plugText_ +
+                 "' for --unplug-every (expected SECONDS[:PAUSE], e.g. 10 or 10:2.5)");
+            return ParseOutcome::Error;
+        }
         return checkCombination(out_, error_) ? ParseOutcome::Run : ParseOutcome::Error;
     }
 
@@ -156,7 +219,7 @@ private:
             *flags[name] = true;
             return true;
         }
-        if (!flags.count(name) && (numbers_.count(name) || textOptions(out_).count(name)))
+        if (!flags.count(name) && (numbers_.count(name) || textOptions(out_, plugText_).count(name)))
             return (hasInline || takeValue(name, value)) && store(name, value);
         return fail("unknown option '" + arg + "' (try --help)");
     }
@@ -171,7 +234,7 @@ private:
 
     bool store(const std::string& name, const std::string& value)
     {
-        auto texts = textOptions(out_);
+        auto texts = textOptions(out_, plugText_);
         if (texts.count(name)) {
             if (value.empty())
                 return fail("option " + name + " needs a non-empty value");
@@ -198,6 +261,7 @@ private:
     Options& out_;
     std::string& error_;
     std::map<std::string, NumberOption> numbers_;
+    std::string plugText_;  // --unplug-every as given, checked after the loop
     int i_ = 1;
 };
 

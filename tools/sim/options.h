@@ -15,15 +15,25 @@ struct FaultPeriods {
     std::uint64_t stray = 0;
 };
 
+// --unplug-every: the link is up for `upMs`, then gone for `downMs`, over and
+// over; upMs 0 means never unplugged.
+struct PlugCycle {
+    std::uint64_t upMs = 0;
+    std::uint64_t downMs = 2000;
+};
+
 struct Options {
     bool fast = false;
     bool verbose = false;
     bool loop = false;
+    bool timing = false;
+    bool renumber = false;
     std::uint64_t frames = 0;  // 0: endless
     std::uint32_t seed = 1;
     std::string link;
     std::string replay;
     FaultPeriods faults;
+    PlugCycle plug;
 };
 
 enum class ParseOutcome { Run, Help, Error };

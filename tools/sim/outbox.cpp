@@ -13,6 +13,15 @@ void Outbox::load(std::vector<std::uint8_t> bytes)
     cutOff_ = false;
 }
 
+void Outbox::abandon()
+{
+    if (drained())
+        return;
+    dropped_ += bytes_.size() - pos_;
+    pos_ = bytes_.size();
+    cutOff_ = true;
+}
+
 std::size_t Outbox::send(int fd, std::size_t budget, bool dropUnsent)
 {
     std::size_t spent = 0;

@@ -21,6 +21,11 @@ public:
     // frame; otherwise it stays for the next call.
     std::size_t send(int fd, std::size_t budget, bool dropUnsent);
 
+    // The line went down: the rest of the current frame is lost.
+    void abandon();
+    // Part of the current frame never reached the pty.
+    bool cutOff() const { return cutOff_; }
+
     std::uint64_t written() const { return written_; }
     std::uint64_t dropped() const { return dropped_; }
     bool failed() const { return failed_; }

@@ -37,14 +37,21 @@ std::string systemError(const std::string& what)
 
 Port::~Port()
 {
+    close();
+}
+
+void Port::close()
+{
     if (master_ >= 0)
         ::close(master_);
     if (slave_ >= 0)
         ::close(slave_);
+    master_ = slave_ = -1;
 }
 
 bool Port::open(std::string& error)
 {
+    close();
     char name[PATH_MAX] = {};
     if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
         error = systemError("cannot open a pseudo-terminal");
@@ -68,12 +75,18 @@ int Port::pendingForReader() const
 
 PortLink::~PortLink()
 {
-    if (path_.empty())
+    remove();
+}
+
+void PortLink::remove()
+{
+    if (path_.empty() || target_.empty())
         return;
     char buf[PATH_MAX] = {};
     const ssize_t n = readlink(path_.c_str(), buf, sizeof buf - 1);
     if (n >= 0 && target_ == std::string(buf, static_cast<std::size_t>(n)))
         ::unlink(path_.c_str());
+    target_.clear();
 }
 
 bool PortLink::create(const std::string& path, const std::string& target, std::string& error)

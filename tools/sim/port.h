@@ -12,8 +12,12 @@ public:
     Port& operator=(const Port&) = delete;
 
     // Opens the pty: slave raw, master non-blocking. On failure returns false
-    // and sets `error`.
+    // and sets `error`. Opening again after close() gives a new pty.
     bool open(std::string& error);
+    // Unplugs: both ends closed, whatever the reader has not taken is lost,
+    // and a reader still holding the slave gets errors from then on.
+    void close();
+    bool isOpen() const { return master_ >= 0; }
 
     int master() const { return master_; }
     const std::string& slavePath() const { return slavePath_; }
@@ -37,6 +41,9 @@ public:
     PortLink& operator=(const PortLink&) = delete;
 
     bool create(const std::string& path, const std::string& target, std::string& error);
+    // Removes the link if it still points at its pty; path() stays.
+    void remove();
+    const std::string& path() const { return path_; }
 
 private:
     std::string path_;
