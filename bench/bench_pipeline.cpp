@@ -2,10 +2,12 @@
 // byte rule, the conversion with and without correction, and the display.
 // The link delivers a frame every 146 ms at most; everything here must be a
 // small fraction of that on the board.
+#include "GUI.h"
 #include "Serial.h"
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <cstring>
@@ -58,7 +60,8 @@ void BM_ConvertCorrected(benchmark::State &state)
 }
 BENCHMARK(BM_ConvertCorrected);
 
-// Image over the buffer, pixmap, six-fold scaling, into the label.
+// Image over the buffer, pixmap, six-fold scaling, into the label (the
+// per-frame timing line off, as by default).
 void BM_Display(benchmark::State &state)
 {
     PrepareConversion(false);
@@ -71,6 +74,35 @@ void BM_Display(benchmark::State &state)
     window->fdSerial = 0;
 }
 BENCHMARK(BM_Display);
+
+// All that the per-frame timing line costs while it is off: one check.
+void BM_FramesCategoryOff(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(lcFrames().isDebugEnabled());
+}
+BENCHMARK(BM_FramesCategoryOff);
+
+void DropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+// The display with the timing line on: clock, formatting and the message
+// handler (here one that drops it, so stderr is not what is measured).
+void BM_DisplayFramesCategoryOn(benchmark::State &state)
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("framescope.frames.debug=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(DropMessage);
+    PrepareConversion(false);
+    window->ProcessImage();
+    for (auto _ : state) {
+        f_FrameRdy = true;
+        window->bImageProcessed = true;
+        window->DisplayImage();
+    }
+    window->fdSerial = 0;
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+}
+BENCHMARK(BM_DisplayFramesCategoryOn);
 
 // One whole frame through the receive step, from a pipe.
 void BM_ReceiveFrame(benchmark::State &state)

@@ -5,9 +5,29 @@
 #include "ui_mainwindow.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <cstring>
+#include <time.h>
 
 const QSize imgSize(6 * FRAME_WIDTH, 6 * FRAME_HEIGHT);
+
+// One line per frame handed to the display, for timing the way from the
+// sensor to the screen. Off unless switched on, e.g. with
+// QT_LOGGING_RULES="framescope.frames.debug=true"; then it reads
+// "framescope.frames: shown <microseconds> <checksum in hex>".
+Q_LOGGING_CATEGORY(lcFrames, "framescope.frames", QtWarningMsg)
+
+namespace {
+
+// CLOCK_MONOTONIC, the clock framescope-sim stamps the frames it sends with.
+qint64 MonotonicMicros()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<qint64>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+} // namespace
 
 void MainWindow::InitImagesArray()
 {
@@ -99,6 +119,8 @@ void MainWindow::DisplayImage()
     const QImage frame(pImage8, FRAME_WIDTH, FRAME_HEIGHT, FRAME_WIDTH, QImage::Format_Indexed8);
     ui->DisplayImage->setPixmap(QPixmap::fromImage(frame).scaled(imgSize, Qt::IgnoreAspectRatio,
                                                                  Qt::FastTransformation));
+    // The checksum the sensor sent is the frame's name on both ends of the line.
+    qCDebug(lcFrames).noquote() << "shown" << MonotonicMicros() << QString::number(uCksumRead, 16);
     ++iFramesShown;
     bImageProcessed = false;
     f_FrameRdy = false;
