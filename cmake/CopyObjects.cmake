@@ -1,6 +1,10 @@
 # Copies the deliverable object modules to DEST under their module names.
 # The command window's meta-object glue is the AUTOMOC compilation unit of
 # its object library (it holds the moc output for WindowCommand.h only).
+# The patterns rely on CMake's naming of object files: <source>.o for the
+# Makefile and Ninja generators (main.cpp.o), and mocs_compilation.cpp.o for
+# the unit that AUTOMOC adds to every target; a CMake that names them
+# otherwise stops the build here with the list it found.
 file(MAKE_DIRECTORY "${DEST}")
 
 function(copy_object list pattern name)
