@@ -246,7 +246,7 @@ private:
         if (inFlight_ && !outbox_.drained()) {
             outbox_.abandon();
             source_.sent(stats_, o_, false);
-            inFlight_ = false;
+            inFlight_ = spoiltByCut_ = false;
         }
         const std::string name = link_.path().empty() ? port_.slavePath() : link_.path();
         link_.remove();
@@ -306,7 +306,10 @@ private:
         if (!outbox_.drained())
             return true;
         if (inFlight_)
-            source_.sent(stats_, o_, !outbox_.cutOff());
+            source_.sent(stats_, o_, !outbox_.cutOff() && !spoiltByCut_);
+        // Cut off inside its checksum, the frame before takes this one's
+        // first bytes with it: no receiver can accept this one either.
+        spoiltByCut_ = outbox_.receiverInChecksum();
         std::vector<std::uint8_t> bytes;
         inFlight_ = source_.next(bytes);
         if (inFlight_)
@@ -399,6 +402,7 @@ private:
     Stats stats_;
     std::vector<std::uint8_t> command_;
     bool inFlight_ = false;
+    bool spoiltByCut_ = false;
 };
 
 int fail(const std::string& message, int status)

@@ -61,7 +61,8 @@ std::size_t Outbox::sendChunk(int fd, std::size_t limit, bool dropUnsent)
     if (dropUnsent && static_cast<std::size_t>(taken) < n)
         cutOff_ = true;
     const std::size_t used = dropUnsent ? n : static_cast<std::size_t>(taken);
-    follow(bytes_.data() + pos_, used);
+    follow(bytes_.data() + pos_, used, checksumLeft_);
+    follow(bytes_.data() + pos_, static_cast<std::size_t>(taken), wireChecksumLeft_);
     pos_ += used;
     written_ += static_cast<std::uint64_t>(taken);
     dropped_ += used - static_cast<std::size_t>(taken);
@@ -81,12 +82,12 @@ long Outbox::writeSome(int fd, const std::uint8_t* data, std::size_t n)
 
 // Follows the receiver's view of the stream: after an end marker outside a
 // checksum come five checksum bytes, in which a 0x06 would be misread.
-void Outbox::follow(const std::uint8_t* data, std::size_t n)
+void Outbox::follow(const std::uint8_t* data, std::size_t n, int& checksumLeft)
 {
     for (std::size_t i = 0; i < n; ++i) {
-        if (checksumLeft_ > 0)
-            --checksumLeft_;
+        if (checksumLeft > 0)
+            --checksumLeft;
         else if (data[i] == kEndMarker)
-            checksumLeft_ = kChecksumBytes;
+            checksumLeft = kChecksumBytes;
     }
 }

@@ -25,6 +25,10 @@ public:
     void abandon();
     // Part of the current frame never reached the pty.
     bool cutOff() const { return cutOff_; }
+    // A frame was cut off between its end marker and its last checksum
+    // byte: a receiver takes the first bytes of whatever comes next, the
+    // next start marker included, as the rest of that checksum.
+    bool receiverInChecksum() const { return wireChecksumLeft_ > 0; }
 
     std::uint64_t written() const { return written_; }
     std::uint64_t dropped() const { return dropped_; }
@@ -34,12 +38,13 @@ private:
     std::size_t sendAck(int fd, bool dropUnsent);
     std::size_t sendChunk(int fd, std::size_t limit, bool dropUnsent);
     long writeSome(int fd, const std::uint8_t* data, std::size_t n);
-    void follow(const std::uint8_t* data, std::size_t n);
+    static void follow(const std::uint8_t* data, std::size_t n, int& checksumLeft);
 
     std::vector<std::uint8_t> bytes_;
     std::size_t pos_ = 0;
     unsigned acksOwed_ = 0;
     int checksumLeft_ = 0;  // checksum bytes a receiver still expects
+    int wireChecksumLeft_ = 0;  // the same, counting only the bytes that reached the pty
     std::uint64_t written_ = 0;
     std::uint64_t dropped_ = 0;
     bool failed_ = false;
