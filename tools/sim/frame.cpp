@@ -74,7 +74,7 @@ std::string describe(const FrameFaults& f)
 }
 
 std::vector<std::uint8_t> encodeFrame(const std::vector<std::uint16_t>& samples,
-                                      const FrameFaults& f, std::uint32_t* checksum)
+                                      const FrameFaults& f, FrameLayout* layout)
 {
     std::vector<std::uint8_t> out;
     out.reserve(kFrameBytes + 8);
@@ -85,11 +85,12 @@ std::vector<std::uint8_t> encodeFrame(const std::vector<std::uint16_t>& samples,
     if (f.extraByte)
         out.push_back(out.back());
     const std::uint32_t sum = groupSum(out) + (f.badChecksum ? 1u : 0u);
-    if (checksum)
-        *checksum = sum;
+
     if (!f.loseEnd)
         out.push_back(kEndMarker);
     appendChecksum(out, sum);
+    if (layout)
+        *layout = {sum, out.size() - 1};
     if (f.stray)
         out.insert(out.end(), std::begin(kStrayBytes), std::end(kStrayBytes));
     return out;

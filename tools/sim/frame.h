@@ -9,6 +9,7 @@
 
 #include "options.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,7 +40,12 @@ Verdict verdictOf(const FrameFaults& faults);
 // that spoil the frame, e.g. "good ack-in-data", "bad-checksum lose-start".
 std::string describe(const FrameFaults& faults);
 
-// The frame's bytes; `checksum`, when given, receives the 32-bit value its
-// five checksum bytes carry.
+struct FrameLayout {
+    std::uint32_t checksum = 0;         // the value its five checksum bytes carry
+    std::size_t lastChecksumByte = 0;   // index of the byte that completes it
+};
+
+// The frame's bytes; `layout`, when given, receives where and what its
+// checksum is.
 std::vector<std::uint8_t> encodeFrame(const std::vector<std::uint16_t>& samples,
-                                      const FrameFaults& faults, std::uint32_t* checksum = nullptr);
+                                      const FrameFaults& faults, FrameLayout* layout = nullptr);

@@ -22,7 +22,6 @@
 #include <memory>
 #include <poll.h>
 #include <string>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -86,19 +85,9 @@ std::string escaped(const std::vector<std::uint8_t>& bytes)
     return out;
 }
 
-// CLOCK_MONOTONIC in microseconds: the clock the viewer stamps the frames it
-// shows with, so the two can be set against each other.
-std::uint64_t monotonicMicros()
+void sayTiming(std::uint64_t micros, const std::string& what)
 {
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
-           static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
-}
-
-void sayTiming(const std::string& what)
-{
-    say("timing: " + std::to_string(monotonicMicros()) + " " + what);
+    say("timing: " + std::to_string(micros) + " " + what);
 }
 
 std::string hex(std::uint32_t value)
@@ -122,11 +111,13 @@ struct Stats {
 class Source {
 public:
     virtual ~Source() = default;
-    // The next piece to send (one frame, or one pass of a capture); false
-    // when the stream has ended.
-    virtual bool next(std::vector<std::uint8_t>& bytes) = 0;
-    // The piece handed out last has gone on the line, `whole` or cut off.
-    virtual void sent(Stats& stats, const Options& o, bool whole) = 0;
+    // The next piece to send (one frame, or one pass of a capture) and the
+    // index of its byte that completes it at a receiver (a frame's fifth
+    // checksum byte); false when the stream has ended.
+    virtual bool next(std::vector<std::uint8_t>& bytes, std::size_t& completing) = 0;
+    // The piece handed out last has gone on the line, `whole` or cut off;
+    // its completing byte was written at `completedUs`.
+    virtual void sent(Stats& stats, const Options& o, bool whole, std::uint64_t completedUs) = 0;
 };
 
 class GeneratedFrames : public Source {
@@ -134,21 +125,24 @@ public:
     explicit GeneratedFrames(const Options& o)
         : scene_(o.seed), periods_(o.faults), limit_(o.frames) {}
 
-    bool next(std::vector<std::uint8_t>& bytes) override
+    bool next(std::vector<std::uint8_t>& bytes, std::size_t& completing) override
     {
         if (limit_ != 0 && number_ == limit_)
             return false;
         ++number_;
         faults_ = faultsFor(number_, periods_);
-        bytes = encodeFrame(scene_.frame(number_), faults_, &checksum_);
+        FrameLayout layout;
+        bytes = encodeFrame(scene_.frame(number_), faults_, &layout);
+        checksum_ = layout.checksum;
+        completing = layout.lastChecksumByte;
         return true;
     }
 
-    void sent(Stats& stats, const Options& o, bool whole) override
+    void sent(Stats& stats, const Options& o, bool whole, std::uint64_t completedUs) override
     {
         if (o.timing)
-            sayTiming("frame " + std::to_string(number_) + " " + hex(checksum_) + " " +
-                      (whole ? verdictWord(verdictOf(faults_)) : "cut"));
+            sayTiming(completedUs, "frame " + std::to_string(number_) + " " + hex(checksum_) + " " +
+                                       (whole ? verdictWord(verdictOf(faults_)) : "cut"));
         ++stats.frames;
         const Verdict v = verdictOf(faults_);
         ++(v == Verdict::Good ? stats.good : v == Verdict::Bad ? stats.bad : stats.incomplete);
@@ -169,16 +163,17 @@ class ReplayedCapture : public Source {
 public:
     ReplayedCapture(std::vector<std::uint8_t> data, bool loop) : data_(std::move(data)), loop_(loop) {}
 
-    bool next(std::vector<std::uint8_t>& bytes) override
+    bool next(std::vector<std::uint8_t>& bytes, std::size_t& completing) override
     {
         if (handedOut_ > 0 && !loop_)
             return false;
         ++handedOut_;
         bytes = data_;
+        completing = bytes.size() - 1;
         return true;
     }
 
-    void sent(Stats& stats, const Options& o, bool) override
+    void sent(Stats& stats, const Options& o, bool, std::uint64_t) override
     {
         ++stats.replayPasses;
         stats.replayBytes += data_.size();
@@ -245,7 +240,7 @@ private:
         letReaderDrain();
         if (inFlight_ && !outbox_.drained()) {
             outbox_.abandon();
-            source_.sent(stats_, o_, false);
+            source_.sent(stats_, o_, false, 0);
             inFlight_ = spoiltByCut_ = false;
         }
         const std::string name = link_.path().empty() ? port_.slavePath() : link_.path();
@@ -253,7 +248,7 @@ private:
         port_.close();
         command_.clear();
         ++stats_.unplugs;
-        sayTiming("unplug");
+        sayTiming(monotonicMicros(), "unplug");
         say("unplugged: " + name);
         plug_.unplugged(PlugSchedule::Clock::now());
     }
@@ -271,7 +266,7 @@ private:
         say("pty: " + port_.slavePath());
         if (!path.empty())
             say("link: " + path + " -> " + port_.slavePath());
-        sayTiming("replug");
+        sayTiming(monotonicMicros(), "replug");
         pacer_.start();
         plug_.plugged(PlugSchedule::Clock::now());
     }
@@ -306,14 +301,15 @@ private:
         if (!outbox_.drained())
             return true;
         if (inFlight_)
-            source_.sent(stats_, o_, !outbox_.cutOff() && !spoiltByCut_);
+            source_.sent(stats_, o_, !outbox_.cutOff() && !spoiltByCut_, outbox_.completedAt());
         // Cut off inside its checksum, the frame before takes this one's
         // first bytes with it: no receiver can accept this one either.
         spoiltByCut_ = outbox_.receiverInChecksum();
         std::vector<std::uint8_t> bytes;
-        inFlight_ = source_.next(bytes);
+        std::size_t completing = 0;
+        inFlight_ = source_.next(bytes, completing);
         if (inFlight_)
-            outbox_.load(std::move(bytes));
+            outbox_.load(std::move(bytes), completing);
         return inFlight_;
     }
 

@@ -1,15 +1,18 @@
 #include "outbox.h"
 
 #include "frame.h"
+#include "pacer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
-void Outbox::load(std::vector<std::uint8_t> bytes)
+void Outbox::load(std::vector<std::uint8_t> bytes, std::size_t completing)
 {
     bytes_ = std::move(bytes);
     pos_ = 0;
+    completing_ = completing;
+    completedAt_ = 0;
     cutOff_ = false;
 }
 
@@ -54,7 +57,11 @@ std::size_t Outbox::sendChunk(int fd, std::size_t limit, bool dropUnsent)
         n = std::min(n, static_cast<std::size_t>(checksumLeft_));
     if (n == 0)
         return 0;
+    const bool completes = pos_ <= completing_ && completing_ < pos_ + n;
+    const std::uint64_t before = completes ? monotonicMicros() : 0;
     const long taken = cutOff_ ? 0 : writeSome(fd, bytes_.data() + pos_, n);
+    if (completes && static_cast<std::size_t>(taken) > completing_ - pos_)
+        completedAt_ = before;
     // Once the pty has refused part of a frame, the rest of that frame is
     // lost too: the reader then sees a cut-off frame followed by the next
     // start marker, never the tail of one frame glued to the head of another.

@@ -9,7 +9,8 @@
 
 class Outbox {
 public:
-    void load(std::vector<std::uint8_t> bytes);
+    // `completing`: index of the byte whose writing time completedAt() tells.
+    void load(std::vector<std::uint8_t> bytes, std::size_t completing);
     void oweAck() { ++acksOwed_; }
 
     bool drained() const { return pos_ == bytes_.size(); }
@@ -25,6 +26,10 @@ public:
     void abandon();
     // Part of the current frame never reached the pty.
     bool cutOff() const { return cutOff_; }
+    // CLOCK_MONOTONIC microseconds taken just before the write that carried
+    // the completing byte (so never later than a reader can have it); 0
+    // until then.
+    std::uint64_t completedAt() const { return completedAt_; }
     // A frame was cut off between its end marker and its last checksum
     // byte: a receiver takes the first bytes of whatever comes next, the
     // next start marker included, as the rest of that checksum.
@@ -42,6 +47,8 @@ private:
 
     std::vector<std::uint8_t> bytes_;
     std::size_t pos_ = 0;
+    std::size_t completing_ = 0;
+    std::uint64_t completedAt_ = 0;
     unsigned acksOwed_ = 0;
     int checksumLeft_ = 0;  // checksum bytes a receiver still expects
     int wireChecksumLeft_ = 0;  // the same, counting only the bytes that reached the pty

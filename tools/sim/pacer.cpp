@@ -1,9 +1,18 @@
 #include "pacer.h"
 
 #include <algorithm>
+#include <time.h>
 
 namespace {
 constexpr std::uint64_t kNanosPerSecond = 1000000000;
+}
+
+std::uint64_t monotonicMicros()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
 }
 
 void Pacer::start()

@@ -8,6 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// CLOCK_MONOTONIC in microseconds: the clock the viewer stamps the frames it
+// shows with, so the two can be set against each other.
+std::uint64_t monotonicMicros();
+
 class Pacer {
 public:
     static constexpr std::uint64_t kBytesPerSecond = 92160;
