@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -68,10 +69,27 @@ void MainWindow::CheckSerialAvailable()
     if (!bConnected || fdSerial == 0) {
         if (DiscoverPort())
             bConnected = true;
-    } else if (!QFile::exists(QString::fromLocal8Bit(pPortName))) {
+    } else if (!PortStillPresent()) {
         HandleUnplug();
         bConnected = false;
     }
+}
+
+// The device path still exists and still names the device the descriptor
+// was opened on. An adapter pulled out and plugged in again between two
+// ticks can come back under the same path (a /dev/serial/by-id link follows
+// it to its new node): the descriptor then holds a device that is gone, reads
+// fail for ever, and only treating it as an unplug lets the next tick connect
+// to the new one. When the descriptor cannot be examined, existence decides.
+bool MainWindow::PortStillPresent() const
+{
+    if (!QFile::exists(QString::fromLocal8Bit(pPortName)))
+        return false;
+    struct stat node;
+    struct stat open;
+    if (stat(pPortName, &node) != 0 || fstat(fdSerial, &open) != 0)
+        return true;
+    return node.st_dev == open.st_dev && node.st_ino == open.st_ino;
 }
 
 // Connects to the lowest-numbered device present; false if there is none.

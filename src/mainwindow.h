@@ -94,6 +94,7 @@ private:
     void ShowIdleLook(const QPixmap &logo);
     static constexpr const char *LOGO_FILE = "Logo.png"; // in the working directory
     bool DiscoverPort();
+    bool PortStillPresent() const;
     void HandleUnplug();
     void StepKnob(int value, int &oldValue, int &member, QSpinBox *spinBox, int unit);
     unsigned char *NewestRawFrame() const;
