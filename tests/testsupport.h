@@ -139,16 +139,23 @@ inline QByteArray ChecksumBytes(unsigned int sum, unsigned char highBits = 0)
     return bytes;
 }
 
-// Start marker, data with bit 7 set, end marker, checksum of the data.
-inline QByteArray WireFrame(const QByteArray &raw, int checksumError = 0)
+// Start marker, the data bytes (bit 7 set), end marker and the given
+// checksum bytes, whatever they say.
+inline QByteArray WireFrameWith(const QByteArray &raw, const QByteArray &checksum)
 {
     QByteArray wire;
     wire.append(static_cast<char>(STX));
     for (char c : raw)
         wire.append(static_cast<char>(static_cast<unsigned char>(c) | 0x80));
     wire.append(static_cast<char>(ETX));
-    wire.append(ChecksumBytes(SumOf(raw) + checksumError));
+    wire.append(checksum);
     return wire;
+}
+
+// Start marker, data with bit 7 set, end marker, checksum of the data.
+inline QByteArray WireFrame(const QByteArray &raw, int checksumError = 0)
+{
+    return WireFrameWith(raw, ChecksumBytes(SumOf(raw) + checksumError));
 }
 
 // Collects the program's debug lines (from any thread) while it lives.
@@ -250,6 +257,16 @@ inline QPixmap ShownPixmap(const QLabel *label)
 #else
     return label->pixmap(Qt::ReturnByValue);
 #endif
+}
+
+// Whether every byte of a block is 0.
+inline bool AllZero(const unsigned char *block, int size)
+{
+    for (int i = 0; i < size; ++i) {
+        if (block[i] != 0)
+            return false;
+    }
+    return true;
 }
 
 // An empty directory of the test's own in which discovery looks for the

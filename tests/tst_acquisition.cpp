@@ -136,24 +136,6 @@ namespace {
 
 const char kJoinChild[] = "--child-join-failure";
 
-QPixmap LabelPixmap(const QLabel *label)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return label->pixmap();
-#else
-    return label->pixmap(Qt::ReturnByValue);
-#endif
-}
-
-bool AllZero(const unsigned char *block, int size)
-{
-    for (int i = 0; i < size; ++i) {
-        if (block[i] != 0)
-            return false;
-    }
-    return true;
-}
-
 QString FrameTime(int total, int seconds)
 {
     return QStringLiteral("%1 frames shown\nin %2s").arg(total).arg(seconds);
@@ -433,12 +415,12 @@ void TstAcquisition::windDown()
     QVERIFY(during);
 
     QCOMPARE(iErrorFrame, -1);
-    QVERIFY(AllZero(w.pRawFrame1, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pRawFrame2, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pRefFrame, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pImage8, FRAME_PIXELS));
+    QVERIFY(testsupport::AllZero(w.pRawFrame1, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pRawFrame2, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pRefFrame, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pImage8, FRAME_PIXELS));
     QVERIFY(!w.pixLogo.isNull());
-    QCOMPARE(LabelPixmap(ui->DisplayImage).toImage(), w.pixLogo.toImage());
+    QCOMPARE(testsupport::ShownPixmap(ui->DisplayImage).toImage(), w.pixLogo.toImage());
     QCOMPARE(ui->label_FrameRate->text(), QString());
     QCOMPARE(ui->label_Frame_Time->text(), FrameTime(250, 10)); // no tick in this short run
     QVERIFY(!ui->checkBox_ApplyNUC->isChecked());
@@ -623,7 +605,7 @@ void TstAcquisition::workerNotCreated()
         [&] {
             shown += w.iFramesShown;
             w.iFramesShown = 0;
-            pictureSize = LabelPixmap(w.ui->DisplayImage).size();
+            pictureSize = testsupport::ShownPixmap(w.ui->DisplayImage).size();
             return shown >= 2 && CreateCount() >= 30;
         },
         10000, [&] { feeder.pump(); });

@@ -30,15 +30,6 @@ namespace {
 
 using Grey = std::function<int(int)>; // grey level of pixel i
 
-QPixmap Shown(const QLabel *label)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return label->pixmap();
-#else
-    return label->pixmap(Qt::ReturnByValue);
-#endif
-}
-
 void Store(unsigned char *buffer, const QByteArray &raw)
 {
     memcpy(buffer, raw.constData(), RAW_FRAME_SIZE);
@@ -691,7 +682,7 @@ void ImageTest::displayShowsEveryGreyAsBlocks()
     window->bImageProcessed = true;
     window->DisplayImage();
 
-    const QPixmap shown = Shown(window->ui->DisplayImage);
+    const QPixmap shown = ShownPixmap(window->ui->DisplayImage);
     QCOMPARE(shown.size(), QSize(504, 480));
     const QString why = PictureMismatch(shown.toImage(), grey);
     QVERIFY2(why.isEmpty(), qPrintable(why));
@@ -717,7 +708,7 @@ void ImageTest::displayUniform()
     window->fdSerial = port->fd();
     window->bImageProcessed = true;
     window->DisplayImage();
-    const QPixmap shown = Shown(window->ui->DisplayImage);
+    const QPixmap shown = ShownPixmap(window->ui->DisplayImage);
     QCOMPARE(shown.size(), QSize(504, 480));
     const QString why = PictureMismatch(shown.toImage(), Uniform(grey));
     QVERIFY2(why.isEmpty(), qPrintable(why));
@@ -732,7 +723,7 @@ void ImageTest::displayPixel85Block()
     window->fdSerial = port->fd();
     window->bImageProcessed = true;
     window->DisplayImage();
-    const QImage shown = Shown(window->ui->DisplayImage).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shown = ShownPixmap(window->ui->DisplayImage).toImage().convertToFormat(QImage::Format_RGB32);
     QCOMPARE(shown.size(), QSize(504, 480));
     for (int y = 0; y < 20; ++y) {
         for (int x = 0; x < 20; ++x) {
@@ -745,7 +736,7 @@ void ImageTest::displayPixel85Block()
 
 void ImageTest::displayOncePerFrame()
 {
-    const QPixmap logo = Shown(window->ui->DisplayImage);
+    const QPixmap logo = ShownPixmap(window->ui->DisplayImage);
     QVERIFY(!logo.isNull());
     QVERIFY(logo.size() != QSize(504, 480));
     memset(window->pImage8, 40, FRAME_PIXELS);
@@ -757,7 +748,7 @@ void ImageTest::displayOncePerFrame()
     QCOMPARE(window->iFramesShown, 6);
     QVERIFY(!window->bImageProcessed);
     QVERIFY(!f_FrameRdy);
-    const QPixmap first = Shown(window->ui->DisplayImage);
+    const QPixmap first = ShownPixmap(window->ui->DisplayImage);
     QVERIFY(PictureMismatch(first.toImage(), Uniform(40)).isEmpty());
 
     // A second call in the same cycle changes nothing, even with a new picture
@@ -765,7 +756,7 @@ void ImageTest::displayOncePerFrame()
     memset(window->pImage8, 200, FRAME_PIXELS);
     window->DisplayImage();
     QCOMPARE(window->iFramesShown, 6);
-    QCOMPARE(Shown(window->ui->DisplayImage).cacheKey(), first.cacheKey());
+    QCOMPARE(ShownPixmap(window->ui->DisplayImage).cacheKey(), first.cacheKey());
     QVERIFY(PictureMismatch(Drawn(window->ui->DisplayImage), Uniform(40)).isEmpty());
 
     // The next verified and converted frame is shown and counted.
@@ -793,7 +784,7 @@ void ImageTest::displayNeedsAllConditions()
     QFETCH(bool, frameReady);
     QFETCH(bool, portOpen);
     QFETCH(bool, processed);
-    const qint64 logoKey = Shown(window->ui->DisplayImage).cacheKey();
+    const qint64 logoKey = ShownPixmap(window->ui->DisplayImage).cacheKey();
     QCOMPARE(logoKey, window->pixLogo.cacheKey());
     memset(window->pImage8, 99, FRAME_PIXELS);
     f_FrameRdy = frameReady;
@@ -801,7 +792,7 @@ void ImageTest::displayNeedsAllConditions()
     window->bImageProcessed = processed;
     window->iFramesShown = 3;
     window->DisplayImage();
-    QCOMPARE(Shown(window->ui->DisplayImage).cacheKey(), logoKey);
+    QCOMPARE(ShownPixmap(window->ui->DisplayImage).cacheKey(), logoKey);
     QCOMPARE(window->iFramesShown, 3);
     QCOMPARE(f_FrameRdy, frameReady);
     QCOMPARE(window->bImageProcessed, processed);
@@ -834,7 +825,7 @@ void ImageTest::runReferenceWaitsForVerifiedFrame()
             fail(QStringLiteral("Apply NUC enabled %1").arg(QLatin1String(when)));
         if (!w.bTakeReference)
             fail(QStringLiteral("request gone %1").arg(QLatin1String(when)));
-        if (Shown(w.ui->DisplayImage).cacheKey() != logoKey)
+        if (ShownPixmap(w.ui->DisplayImage).cacheKey() != logoKey)
             fail(QStringLiteral("picture changed %1").arg(QLatin1String(when)));
     };
 
@@ -901,7 +892,7 @@ void ImageTest::runReferenceWaitsForVerifiedFrame()
     for (const unsigned char *b : {w.pRawFrame1, w.pRawFrame2, w.pRefFrame})
         CHECK_BLOCK(b, RAW_FRAME_SIZE, 0);
     CHECK_BLOCK(w.pImage8, FRAME_PIXELS, 0);
-    QCOMPARE(Shown(w.ui->DisplayImage).cacheKey(), logoKey);
+    QCOMPARE(ShownPixmap(w.ui->DisplayImage).cacheKey(), logoKey);
     w.close();
 }
 
@@ -938,7 +929,7 @@ void ImageTest::runReferenceRequestedAsFrameCompletes()
                 return;
             case Head:
                 // Enough cycles to read the head whole; the frame is not complete.
-                if (w.ui->checkBox_ApplyNUC->isEnabled() || Shown(w.ui->DisplayImage).cacheKey() != logoKey)
+                if (w.ui->checkBox_ApplyNUC->isEnabled() || ShownPixmap(w.ui->DisplayImage).cacheKey() != logoKey)
                     return fail(QStringLiteral("something happened before the frame was complete"));
                 if (++passes < 100)
                     return;
@@ -992,7 +983,7 @@ void ImageTest::runPictureFollowsFramesAndRate()
     int second = 0;  // ticks seen when the burst began
     int total = 0;   // frames shown in this test
     int retries = 0;
-    qint64 lastKey = Shown(w.ui->DisplayImage).cacheKey();
+    qint64 lastKey = ShownPixmap(w.ui->DisplayImage).cacheKey();
     QByteArray current;
     const auto fail = [&](const QString &what) {
         if (problem.isEmpty())
@@ -1029,7 +1020,7 @@ void ImageTest::runPictureFollowsFramesAndRate()
                 stage = Sending;
                 return;
             case Sending: {
-                const QPixmap shown = Shown(w.ui->DisplayImage);
+                const QPixmap shown = ShownPixmap(w.ui->DisplayImage);
                 if (shown.cacheKey() == lastKey)
                     return;
                 lastKey = shown.cacheKey();
@@ -1059,7 +1050,7 @@ void ImageTest::runPictureFollowsFramesAndRate()
                     return;
                 if (w.ui->label_FrameRate->text() != QStringLiteral("0FPS"))
                     return fail(QStringLiteral("rate after a silent second: ") + w.ui->label_FrameRate->text());
-                if (Shown(w.ui->DisplayImage).cacheKey() != lastKey)
+                if (ShownPixmap(w.ui->DisplayImage).cacheKey() != lastKey)
                     return fail(QStringLiteral("picture changed without a frame"));
                 stage = Done;
                 return;
@@ -1124,7 +1115,7 @@ void ImageTest::runCorrectionFlattensFixedPattern()
             QTest::mouseClick(w.ui->checkBox_ApplyNUC, Qt::LeftButton);
         if (w.bApplyNUC != s.correct)
             fail(QStringLiteral("Apply NUC click did not switch the correction"));
-        lastKey = Shown(w.ui->DisplayImage).cacheKey();
+        lastKey = ShownPixmap(w.ui->DisplayImage).cacheKey();
         if (!adapter.pty.send(WireFrame(scene)))
             fail(QStringLiteral("could not send"));
     };
@@ -1152,7 +1143,7 @@ void ImageTest::runCorrectionFlattensFixedPattern()
                 return;
             }
             case Scene: {
-                if (Shown(w.ui->DisplayImage).cacheKey() == lastKey)
+                if (ShownPixmap(w.ui->DisplayImage).cacheKey() == lastKey)
                     return;
                 const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), steps[step].expected);
                 if (!why.isEmpty())

@@ -76,15 +76,6 @@ void *operator new[](std::size_t size, const std::nothrow_t &) noexcept
 
 namespace {
 
-QPixmap LabelPixmap(const QLabel *label)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return label->pixmap();
-#else
-    return label->pixmap(Qt::ReturnByValue);
-#endif
-}
-
 // What a window manager does when the user closes a window by its frame.
 void CloseByFrame(QWidget *window)
 {
@@ -95,15 +86,6 @@ void CloseByFrame(QWidget *window)
 QRect GlobalRect(const QWidget *widget)
 {
     return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
-}
-
-bool AllZero(const unsigned char *block, int size)
-{
-    for (int i = 0; i < size; ++i) {
-        if (block[i] != 0)
-            return false;
-    }
-    return true;
 }
 
 // Counts the close requests a widget receives.
@@ -320,10 +302,10 @@ void TstMainWindow::checkCommonState(MainWindow &w)
     QVERIFY(w.pRefFrame != nullptr);
     QVERIFY(w.pImage8 != nullptr);
     QVERIFY(w.pRawFrame1 != w.pRawFrame2 && w.pRawFrame1 != w.pRefFrame && w.pRawFrame2 != w.pRefFrame);
-    QVERIFY(AllZero(w.pRawFrame1, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pRawFrame2, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pRefFrame, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pImage8, FRAME_PIXELS));
+    QVERIFY(testsupport::AllZero(w.pRawFrame1, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pRawFrame2, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pRefFrame, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pImage8, FRAME_PIXELS));
 
     QVERIFY(w.pTimer1s != nullptr);
     QCOMPARE(w.pTimer1s->parent(), static_cast<QObject *>(&w));
@@ -360,8 +342,8 @@ void TstMainWindow::constructorBuildsTheWindow()
         const QImage expected = QPixmap::fromImage(logo).toImage();
         QVERIFY(!w.imgLogo.isNull());
         QVERIFY(!w.pixLogo.isNull());
-        QCOMPARE(LabelPixmap(w.ui->label_LogoQZ).toImage(), expected);
-        QCOMPARE(LabelPixmap(w.ui->DisplayImage).toImage(), expected);
+        QCOMPARE(testsupport::ShownPixmap(w.ui->label_LogoQZ).toImage(), expected);
+        QCOMPARE(testsupport::ShownPixmap(w.ui->DisplayImage).toImage(), expected);
     }
     QCOMPARE(pMainWindow, static_cast<MainWindow *>(nullptr));
 }
@@ -381,8 +363,8 @@ void TstMainWindow::constructorWithoutLogo()
     MainWindow w;
     QVERIFY(w.imgLogo.isNull());
     QVERIFY(w.pixLogo.isNull());
-    QVERIFY(LabelPixmap(w.ui->label_LogoQZ).isNull());
-    QVERIFY(LabelPixmap(w.ui->DisplayImage).isNull());
+    QVERIFY(testsupport::ShownPixmap(w.ui->label_LogoQZ).isNull());
+    QVERIFY(testsupport::ShownPixmap(w.ui->DisplayImage).isNull());
     checkCommonState(w);
     QCOMPARE(log.count(QStringLiteral("Initalisation pointeurs done")), 1);
 }

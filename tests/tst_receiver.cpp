@@ -114,18 +114,6 @@ bool GroupsAvoid(unsigned int sum, std::initializer_list<int> values, int from =
     return true;
 }
 
-// Start marker, the data bytes (bit 7 set), end marker and the given checksum bytes.
-QByteArray Wire(const QByteArray &raw, const QByteArray &checksum)
-{
-    QByteArray wire;
-    wire.append(static_cast<char>(STX));
-    for (char c : raw)
-        wire.append(static_cast<char>(static_cast<unsigned char>(c) | 0x80));
-    wire.append(static_cast<char>(ETX));
-    wire.append(checksum);
-    return wire;
-}
-
 QString MismatchLine(unsigned int calc, unsigned int buffer, unsigned int read)
 {
     return QString::asprintf("Serial 0 : Calc : \"%x\"  - Dif: \"%x\"  - Read : \"%x\"", calc,
@@ -616,7 +604,7 @@ void TestReceiver::checksumBytes()
 
     LogCapture log;
     Receiver rx(w);
-    rx.feed(Wire(raw, checksum), 4096, [&](bool last) {
+    rx.feed(WireFrameWith(raw, checksum), 4096, [&](bool last) {
         QCOMPARE(f_FrameAcquired, last);
     });
     QCOMPARE(f_SwitchImage, !switchBefore);
@@ -936,7 +924,7 @@ void TestReceiver::extraDataByteWraps()
 
     LogCapture log;
     Receiver rx(w);
-    rx.feed(Wire(longer, ChecksumBytes(sent)), 8192);
+    rx.feed(WireFrameWith(longer, ChecksumBytes(sent)), 8192);
     QCOMPARE(int(target[0]), int(extra));
     QCOMPARE(Contents(target).mid(1), raw.mid(1));
     QCOMPARE(w.uCksumCalc, SumOf(longer));
@@ -960,7 +948,7 @@ void TestReceiver::missingDataByte()
     unsigned char *target = FillBuffer(w);
     LogCapture log;
     Receiver rx(w);
-    rx.feed(Wire(raw, ChecksumBytes(SumOf(raw))), 8192);
+    rx.feed(WireFrameWith(raw, ChecksumBytes(SumOf(raw))), 8192);
     QCOMPARE(f_SwitchImage, !switchBefore);
     // The last byte is what the buffer held before: the buffer sum shows it.
     QCOMPARE(int(target[RAW_FRAME_SIZE - 1]), int(kSentinelByte));
@@ -983,8 +971,8 @@ void TestReceiver::severalShortFramesInOneStep()
     unsigned char *second = first == w.pRawFrame1 ? w.pRawFrame2 : w.pRawFrame1;
 
     Receiver rx(w);
-    rx.step(Wire(one, ChecksumBytes(SumOf(one))) + Wire(two, ChecksumBytes(SumOf(two)))
-            + Wire(three, ChecksumBytes(SumOf(three))));
+    rx.step(WireFrameWith(one, ChecksumBytes(SumOf(one))) + WireFrameWith(two, ChecksumBytes(SumOf(two)))
+            + WireFrameWith(three, ChecksumBytes(SumOf(three))));
     QVERIFY(f_FrameAcquired);
     QCOMPARE(f_SwitchImage, !switchBefore); // toggled three times
     QCOMPARE(Contents(first, 11), three + QByteArray(1, static_cast<char>(kSentinelByte)));
@@ -1363,7 +1351,7 @@ void TestReceiver::randomStream()
             QByteArray data(below(200), '\0');
             for (char &c : data)
                 c = static_cast<char>(below(128));
-            stream += Wire(data, ChecksumBytes(SumOf(data), below(2) ? 0x80 : 0));
+            stream += WireFrameWith(data, ChecksumBytes(SumOf(data), below(2) ? 0x80 : 0));
         } else if (kind < 95) {
             stream += WireFrame(QByteArray(RAW_FRAME_SIZE, 127));
         } else {
