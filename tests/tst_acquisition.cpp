@@ -213,7 +213,7 @@ int JoinFailureChild(int argc, char **argv)
 
 } // namespace
 
-class TstAcquisition : public QObject
+class TestAcquisition : public QObject
 {
     Q_OBJECT
 
@@ -240,12 +240,12 @@ private slots:
     void workerNotJoined();
 };
 
-void TstAcquisition::initTestCase()
+void TestAcquisition::initTestCase()
 {
     QVERIFY(portDir.isActive());
 }
 
-void TstAcquisition::init()
+void TestAcquisition::init()
 {
     ResetRecord();
     gFailCreateFor = nullptr;
@@ -254,14 +254,14 @@ void TstAcquisition::init()
     f_Acknowledge = true;
 }
 
-void TstAcquisition::cleanup()
+void TestAcquisition::cleanup()
 {
     gFailCreateFor = nullptr;
     gFailAllCreates = false;
     QCOMPARE(pMainWindow, static_cast<MainWindow *>(nullptr));
 }
 
-void TstAcquisition::runStatesAndTimer()
+void TestAcquisition::runStatesAndTimer()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -311,7 +311,7 @@ void TstAcquisition::runStatesAndTimer()
 
 // Every cycle creates and joins the receive, reference and conversion
 // workers, in that order, with default attributes and their own handles.
-void TstAcquisition::cycleRunsThreeWorkersInOrder()
+void TestAcquisition::cycleRunsThreeWorkersInOrder()
 {
     MainWindow w;
     QVERIFY(testsupport::RunUntil(w, [&] { return CreateCount() >= 12; }));
@@ -330,7 +330,7 @@ void TstAcquisition::cycleRunsThreeWorkersInOrder()
     QCOMPARE(gJoinsOfFailedCreates, 0);
 }
 
-void TstAcquisition::stopBeforeFirstRun()
+void TestAcquisition::stopBeforeFirstRun()
 {
     MainWindow w;
     QVERIFY(w.ui->pushButton_Stop->isEnabled());
@@ -355,7 +355,7 @@ void TstAcquisition::stopBeforeFirstRun()
 
 // Stop released in the middle of a run: the cycle under way finishes every
 // step, including sending a pending command, and no other cycle begins.
-void TstAcquisition::stopLetsCycleFinish()
+void TestAcquisition::stopLetsCycleFinish()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -385,7 +385,7 @@ void TstAcquisition::stopLetsCycleFinish()
     Detach(w);
 }
 
-void TstAcquisition::windDown()
+void TestAcquisition::windDown()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -437,7 +437,7 @@ void TstAcquisition::windDown()
 
 // Nothing looks for the device before a run, and the first look comes with
 // the run's first tick; the port then stays open after the run.
-void TstAcquisition::noProbeUntilRunTick()
+void TestAcquisition::noProbeUntilRunTick()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -472,7 +472,7 @@ void TstAcquisition::noProbeUntilRunTick()
 }
 
 // The tick's arithmetic and texts, one tick at a time.
-void TstAcquisition::tickTexts()
+void TestAcquisition::tickTexts()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -514,7 +514,7 @@ void TstAcquisition::tickTexts()
 // Ticks of a real run: totals restart at Start, the first tick writes 1s, the
 // rate readout keeps its caption while no port is open, and the time readout
 // keeps the run's totals afterwards.
-void TstAcquisition::tickDuringRun()
+void TestAcquisition::tickDuringRun()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -541,7 +541,7 @@ void TstAcquisition::tickDuringRun()
 }
 
 // Frames shown during a run reach both readouts with the same count.
-void TstAcquisition::framesCountedInReadouts()
+void TestAcquisition::framesCountedInReadouts()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -584,7 +584,7 @@ void TstAcquisition::framesCountedInReadouts()
 
 // No worker can be created: every step runs on the GUI thread, the frames
 // still come through, and one line reports the streak.
-void TstAcquisition::workerNotCreated()
+void TestAcquisition::workerNotCreated()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -642,7 +642,7 @@ void TstAcquisition::workerNotCreated()
     Detach(w);
 }
 
-void TstAcquisition::workerNotCreatedPerStep_data()
+void TestAcquisition::workerNotCreatedPerStep_data()
 {
     QTest::addColumn<QString>("step");
     QTest::newRow("receive") << QStringLiteral("receive");
@@ -652,7 +652,7 @@ void TstAcquisition::workerNotCreatedPerStep_data()
 
 // Only one step's worker fails: the other two succeed in between, so each
 // cycle is a new streak and reports it once.
-void TstAcquisition::workerNotCreatedPerStep()
+void TestAcquisition::workerNotCreatedPerStep()
 {
     QFETCH(QString, step);
     void *(*entry)(void *) = step == QLatin1String("receive")     ? fn_thread_GetDataFromSerial
@@ -683,7 +683,7 @@ void TstAcquisition::workerNotCreatedPerStep()
 
 // A worker that cannot be joined may still be running: the program stops at
 // once, before any further step, with status 1.
-void TstAcquisition::workerNotJoined()
+void TestAcquisition::workerNotJoined()
 {
     QTemporaryDir ports;
     QVERIFY(ports.isValid());
@@ -713,7 +713,7 @@ int main(int argc, char **argv)
         return JoinFailureChild(argc, argv);
     QApplication application(argc, argv);
     application.setAttribute(Qt::AA_Use96Dpi, true);
-    TstAcquisition test;
+    TestAcquisition test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }

@@ -152,7 +152,7 @@ QByteArray PatternFrame(int scene)
 
 } // namespace
 
-class ImageTest : public QObject
+class TestImage : public QObject
 {
     Q_OBJECT
 
@@ -207,7 +207,7 @@ private:
     std::unique_ptr<OpenPort> port;
 };
 
-void ImageTest::init()
+void TestImage::init()
 {
     window.reset(new MainWindow);
     port.reset(new OpenPort);
@@ -217,7 +217,7 @@ void ImageTest::init()
     f_FrameAcquired = false;
 }
 
-void ImageTest::cleanup()
+void TestImage::cleanup()
 {
     // A port the window opened itself is closed as the operator would; the
     // stand-in descriptor belongs to the test.
@@ -231,7 +231,7 @@ void ImageTest::cleanup()
     f_SwitchImage = false;
 }
 
-void ImageTest::Ready(const QByteArray &raw, bool switchImage)
+void TestImage::Ready(const QByteArray &raw, bool switchImage)
 {
     f_SwitchImage = switchImage;
     Store(switchImage ? window->pRawFrame1 : window->pRawFrame2, raw);
@@ -259,7 +259,7 @@ struct TypedLog
 };
 } // namespace
 
-void ImageTest::constructionAllocatesZeroedBuffersAndLogs()
+void TestImage::constructionAllocatesZeroedBuffersAndLogs()
 {
     // Leave dirty blocks of the buffers' sizes behind, so that buffers that
     // were not zeroed would likely show it.
@@ -313,7 +313,7 @@ void ImageTest::constructionAllocatesZeroedBuffersAndLogs()
 
 // ---------------------------------------------------------------- conversion
 
-void ImageTest::plainConversion_data()
+void TestImage::plainConversion_data()
 {
     QTest::addColumn<int>("upper");
     QTest::addColumn<int>("lower");
@@ -330,7 +330,7 @@ void ImageTest::plainConversion_data()
 }
 
 // Without the correction the reference, the gain and the offset take no part.
-void ImageTest::plainConversion()
+void TestImage::plainConversion()
 {
     QFETCH(int, upper);
     QFETCH(int, lower);
@@ -360,7 +360,7 @@ void ImageTest::plainConversion()
     }
 }
 
-void ImageTest::plainConversionOfEveryPixel()
+void TestImage::plainConversionOfEveryPixel()
 {
     const QByteArray raw = RawFrame([](int i) { return (i * 2473 + 11) % 16384; });
     Ready(raw);
@@ -369,7 +369,7 @@ void ImageTest::plainConversionOfEveryPixel()
     CHECK_IMAGE(window->pImage8, [](int i) { return (i * 2473 + 11) % 16384 / 64; });
 }
 
-void ImageTest::correctedConversion_data()
+void TestImage::correctedConversion_data()
 {
     QTest::addColumn<int>("gain");
     QTest::addColumn<int>("offset");
@@ -408,7 +408,7 @@ void ImageTest::correctedConversion_data()
 
 // Every pixel of the frame lies `above` above its own reference sample; the
 // reference samples differ from pixel to pixel.
-void ImageTest::correctedConversion()
+void TestImage::correctedConversion()
 {
     QFETCH(int, gain);
     QFETCH(int, offset);
@@ -438,7 +438,7 @@ void ImageTest::correctedConversion()
 
 // Differences that vary from pixel to pixel, against the same rule written
 // as a floor division: grey = clamp(floor(gain x (4 x difference + offset) / 256)).
-void ImageTest::correctedConversionOfEveryPixel()
+void TestImage::correctedConversionOfEveryPixel()
 {
     const auto reference = [](int i) { return 3000 + (i * 131) % 9000; };
     const auto sample = [](int i) { return (i * 2473 + 11) % 16384; };
@@ -460,7 +460,7 @@ void ImageTest::correctedConversionOfEveryPixel()
     }
 }
 
-void ImageTest::newestFrameSelection_data()
+void TestImage::newestFrameSelection_data()
 {
     QTest::addColumn<bool>("switchImage");
     QTest::newRow("f_SwitchImage set: pRawFrame1") << true;
@@ -468,7 +468,7 @@ void ImageTest::newestFrameSelection_data()
 }
 
 // The reference copy and the conversion both take the newest frame.
-void ImageTest::newestFrameSelection()
+void TestImage::newestFrameSelection()
 {
     QFETCH(bool, switchImage);
     const QByteArray one = RawFrame([](int i) { return 64 * 10 + i % 64; });  // shows 10
@@ -498,7 +498,7 @@ void ImageTest::newestFrameSelection()
     CHECK_IMAGE(window->pImage8, Uniform(switchImage ? 0 : 190)); // 4 x 12160 / 256
 }
 
-void ImageTest::conversionNeedsAllConditions_data()
+void TestImage::conversionNeedsAllConditions_data()
 {
     QTest::addColumn<bool>("frameReady");
     QTest::addColumn<bool>("referencePending");
@@ -511,7 +511,7 @@ void ImageTest::conversionNeedsAllConditions_data()
     QTest::newRow("nothing") << false << true << false << false;
 }
 
-void ImageTest::conversionNeedsAllConditions()
+void TestImage::conversionNeedsAllConditions()
 {
     QFETCH(bool, frameReady);
     QFETCH(bool, referencePending);
@@ -535,7 +535,7 @@ void ImageTest::conversionNeedsAllConditions()
     }
 }
 
-void ImageTest::referenceCapture_data()
+void TestImage::referenceCapture_data()
 {
     QTest::addColumn<bool>("requested");
     QTest::addColumn<bool>("frameReady");
@@ -547,7 +547,7 @@ void ImageTest::referenceCapture_data()
     QTest::newRow("not requested") << false << true << true << false;
 }
 
-void ImageTest::referenceCapture()
+void TestImage::referenceCapture()
 {
     QFETCH(bool, requested);
     QFETCH(bool, frameReady);
@@ -569,7 +569,7 @@ void ImageTest::referenceCapture()
 }
 
 // The worker entries reach the window through pMainWindow and return null.
-void ImageTest::workerEntriesActOnTheWindow()
+void TestImage::workerEntriesActOnTheWindow()
 {
     QCOMPARE(pMainWindow, window.get());
     const QByteArray frame = RawFrame([](int i) { return (i * 97) % 16384; });
@@ -593,7 +593,7 @@ void ImageTest::workerEntriesActOnTheWindow()
     CHECK_IMAGE(window->pImage8, plain);
 }
 
-void ImageTest::applyNucCheckBox_data()
+void TestImage::applyNucCheckBox_data()
 {
     QTest::addColumn<int>("from");
     QTest::addColumn<int>("to");
@@ -607,7 +607,7 @@ void ImageTest::applyNucCheckBox_data()
 
 // The box decides which conversion the next frame gets: a frame equal to its
 // reference shows its own grey (77) without the correction and black with it.
-void ImageTest::applyNucCheckBox()
+void TestImage::applyNucCheckBox()
 {
     QFETCH(int, from);
     QFETCH(int, to);
@@ -627,7 +627,7 @@ void ImageTest::applyNucCheckBox()
     CHECK_IMAGE(window->pImage8, Uniform(applied ? 0 : 77));
 }
 
-void ImageTest::applyNucSlot_data()
+void TestImage::applyNucSlot_data()
 {
     QTest::addColumn<int>("state");
     QTest::addColumn<bool>("applied");
@@ -636,7 +636,7 @@ void ImageTest::applyNucSlot_data()
     QTest::newRow("2") << 2 << true;
 }
 
-void ImageTest::applyNucSlot()
+void TestImage::applyNucSlot()
 {
     QFETCH(int, state);
     QFETCH(bool, applied);
@@ -649,7 +649,7 @@ void ImageTest::applyNucSlot()
 }
 
 // The request is raised when the button is released, not when it is pressed.
-void ImageTest::takeReferenceButton()
+void TestImage::takeReferenceButton()
 {
     QPushButton *button = window->ui->pushButton_TakeFPN;
     button->setEnabled(true);
@@ -664,7 +664,7 @@ void ImageTest::takeReferenceButton()
 
 // ---------------------------------------------------------------- display
 
-void ImageTest::displaySize()
+void TestImage::displaySize()
 {
     QCOMPARE(imgSize, QSize(504, 480));
     QCOMPARE(window->ui->DisplayImage->size(), imgSize);
@@ -672,7 +672,7 @@ void ImageTest::displaySize()
 
 // Every grey level 0..255 appears; each frame pixel is a 6 x 6 block of its
 // own grey, whatever its neighbours.
-void ImageTest::displayShowsEveryGreyAsBlocks()
+void TestImage::displayShowsEveryGreyAsBlocks()
 {
     const Grey grey = [](int i) { return (i * 37 + i / FRAME_WIDTH) % 256; };
     for (int i = 0; i < FRAME_PIXELS; ++i)
@@ -690,7 +690,7 @@ void ImageTest::displayShowsEveryGreyAsBlocks()
     QVERIFY2(drawn.isEmpty(), qPrintable(drawn));
 }
 
-void ImageTest::displayUniform_data()
+void TestImage::displayUniform_data()
 {
     QTest::addColumn<int>("grey");
     QTest::newRow("black") << 0;
@@ -700,7 +700,7 @@ void ImageTest::displayUniform_data()
     QTest::newRow("grey 254") << 254;
 }
 
-void ImageTest::displayUniform()
+void TestImage::displayUniform()
 {
     QFETCH(int, grey);
     memset(window->pImage8, grey, FRAME_PIXELS);
@@ -715,7 +715,7 @@ void ImageTest::displayUniform()
 }
 
 // Pixel 85 is row 1, column 1: screen pixels 6..11 in both directions.
-void ImageTest::displayPixel85Block()
+void TestImage::displayPixel85Block()
 {
     memset(window->pImage8, 0, FRAME_PIXELS);
     window->pImage8[85] = 255;
@@ -734,7 +734,7 @@ void ImageTest::displayPixel85Block()
     }
 }
 
-void ImageTest::displayOncePerFrame()
+void TestImage::displayOncePerFrame()
 {
     const QPixmap logo = ShownPixmap(window->ui->DisplayImage);
     QVERIFY(!logo.isNull());
@@ -768,7 +768,7 @@ void ImageTest::displayOncePerFrame()
     QVERIFY2(why.isEmpty(), qPrintable(why));
 }
 
-void ImageTest::displayNeedsAllConditions_data()
+void TestImage::displayNeedsAllConditions_data()
 {
     QTest::addColumn<bool>("frameReady");
     QTest::addColumn<bool>("portOpen");
@@ -779,7 +779,7 @@ void ImageTest::displayNeedsAllConditions_data()
     QTest::newRow("nothing") << false << false << false;
 }
 
-void ImageTest::displayNeedsAllConditions()
+void TestImage::displayNeedsAllConditions()
 {
     QFETCH(bool, frameReady);
     QFETCH(bool, portOpen);
@@ -804,7 +804,7 @@ void ImageTest::displayNeedsAllConditions()
 // waits, the box stays disabled, the logo stays. A frame with a wrong checksum
 // changes nothing. The first verified frame becomes the reference, the box is
 // enabled in that very cycle, and the frame is on the screen in that cycle too.
-void ImageTest::runReferenceWaitsForVerifiedFrame()
+void TestImage::runReferenceWaitsForVerifiedFrame()
 {
     MainWindow &w = *window;
     FakeAdapter adapter;
@@ -899,7 +899,7 @@ void ImageTest::runReferenceWaitsForVerifiedFrame()
 // Take FPN Ref released in the very cycle whose receive step completes a
 // good frame: that frame is the reference, the box is enabled and the frame
 // shown before the next cycle.
-void ImageTest::runReferenceRequestedAsFrameCompletes()
+void TestImage::runReferenceRequestedAsFrameCompletes()
 {
     MainWindow &w = *window;
     FakeAdapter adapter;
@@ -969,7 +969,7 @@ void ImageTest::runReferenceRequestedAsFrameCompletes()
 // silent second "0FPS". A burst is begun right after a tick has been seen, so
 // every frame of it is shown after that tick; a burst found to cross the next
 // tick is dropped and begun again after a later one.
-void ImageTest::runPictureFollowsFramesAndRate()
+void TestImage::runPictureFollowsFramesAndRate()
 {
     MainWindow &w = *window;
     FakeAdapter adapter;
@@ -1073,7 +1073,7 @@ void ImageTest::runPictureFollowsFramesAndRate()
 // Reference taken on a frame of fixed-pattern noise; with Apply NUC checked,
 // the same noise over a flat scene of 6400 shows as one flat grey that the
 // gain and the offset move; unchecked, the noise is back.
-void ImageTest::runCorrectionFlattensFixedPattern()
+void TestImage::runCorrectionFlattensFixedPattern()
 {
     MainWindow &w = *window;
     FakeAdapter adapter;
@@ -1164,5 +1164,5 @@ void ImageTest::runCorrectionFlattensFixedPattern()
     w.close();
 }
 
-QTEST_MAIN(ImageTest)
+QTEST_MAIN(TestImage)
 #include "tst_image.moc"

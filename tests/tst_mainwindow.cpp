@@ -198,7 +198,7 @@ const char kTitle[] = "VELMORA KVT2-D Lumen Deck 1x v1.1";
 
 } // namespace
 
-class TstMainWindow : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -235,13 +235,13 @@ private slots:
     void entryPoint();
 };
 
-void TstMainWindow::initTestCase()
+void TestMainWindow::initTestCase()
 {
     QVERIFY(portDir.isActive());
     QVERIFY2(QFile::exists(QStringLiteral("Logo.png")), "the tests run where Logo.png lies");
 }
 
-void TstMainWindow::cleanup()
+void TestMainWindow::cleanup()
 {
     // Every test leaves no window behind: the event-loop tests rely on it.
     const auto windows = QApplication::topLevelWidgets();
@@ -251,7 +251,7 @@ void TstMainWindow::cleanup()
 }
 
 // Everything the constructor sets up, logo aside.
-void TstMainWindow::checkCommonState(MainWindow &w)
+void TestMainWindow::checkCommonState(MainWindow &w)
 {
     QCOMPARE(w.windowTitle(), QString::fromLatin1(kTitle));
     QCOMPARE(w.ui->label_Title->text(), QStringLiteral("KVT2-D Lumen Deck 1x"));
@@ -320,7 +320,7 @@ void TstMainWindow::checkCommonState(MainWindow &w)
     QCOMPARE(pMainWindow, &w);
 }
 
-void TstMainWindow::constructorBuildsTheWindow()
+void TestMainWindow::constructorBuildsTheWindow()
 {
     // The form alone has the designer's captions; the constructor replaces them.
     {
@@ -348,7 +348,7 @@ void TstMainWindow::constructorBuildsTheWindow()
     QCOMPARE(pMainWindow, static_cast<MainWindow *>(nullptr));
 }
 
-void TstMainWindow::constructorWithoutLogo()
+void TestMainWindow::constructorWithoutLogo()
 {
     QTemporaryDir empty;
     QVERIFY(empty.isValid());
@@ -369,7 +369,7 @@ void TstMainWindow::constructorWithoutLogo()
     QCOMPARE(log.count(QStringLiteral("Initalisation pointeurs done")), 1);
 }
 
-void TstMainWindow::slotTable()
+void TestMainWindow::slotTable()
 {
     MainWindow w;
     const QMetaObject *meta = w.metaObject();
@@ -400,7 +400,7 @@ void TstMainWindow::slotTable()
 // Each of the thirteen connections exists (disconnecting it succeeds), the buttons
 // are wired to released() and nothing else, and with the connections gone
 // the controls no longer reach the window.
-void TstMainWindow::connectionTable()
+void TestMainWindow::connectionTable()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -442,7 +442,7 @@ void TstMainWindow::connectionTable()
     w.close();
 }
 
-void TstMainWindow::buttonsActOnRelease()
+void TestMainWindow::buttonsActOnRelease()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -488,7 +488,7 @@ void TstMainWindow::buttonsActOnRelease()
     QVERIFY(w.bStop);
 }
 
-void TstMainWindow::valueControlsReachTheWindow()
+void TestMainWindow::valueControlsReachTheWindow()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -521,7 +521,7 @@ void TstMainWindow::valueControlsReachTheWindow()
     w.close();
 }
 
-void TstMainWindow::commandWindowAsBuilt()
+void TestMainWindow::commandWindowAsBuilt()
 {
     WindowCommand window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Send Commands"));
@@ -566,7 +566,7 @@ void TstMainWindow::commandWindowAsBuilt()
     window.close();
 }
 
-void TstMainWindow::commandWindowMetaObject()
+void TestMainWindow::commandWindowMetaObject()
 {
     WindowCommand window;
     const QMetaObject *meta = window.metaObject();
@@ -592,7 +592,7 @@ void TstMainWindow::commandWindowMetaObject()
     QCOMPARE(meta->propertyCount(), meta->propertyOffset());
 }
 
-void TstMainWindow::cmdToggles()
+void TestMainWindow::cmdToggles()
 {
     MainWindow w;
     WindowCommand *command = w.pWindowCommand;
@@ -611,7 +611,7 @@ void TstMainWindow::cmdToggles()
     w.close();
 }
 
-void TstMainWindow::commandWindowClosedByFrame()
+void TestMainWindow::commandWindowClosedByFrame()
 {
     MainWindow w;
     WindowCommand *command = w.pWindowCommand;
@@ -635,7 +635,7 @@ void TstMainWindow::commandWindowClosedByFrame()
     w.close();
 }
 
-void TstMainWindow::commandWindowKeepsEntries()
+void TestMainWindow::commandWindowKeepsEntries()
 {
     MainWindow w;
     WindowCommand *command = w.pWindowCommand;
@@ -674,7 +674,7 @@ void TstMainWindow::commandWindowKeepsEntries()
     w.close();
 }
 
-void TstMainWindow::commandWindowSignalsOnRelease()
+void TestMainWindow::commandWindowSignalsOnRelease()
 {
     WindowCommand window;
     window.show();
@@ -702,7 +702,7 @@ void TstMainWindow::commandWindowSignalsOnRelease()
     window.close();
 }
 
-void TstMainWindow::commandWindowSignalsReachMainWindow()
+void TestMainWindow::commandWindowSignalsReachMainWindow()
 {
     MainWindow w;
     WindowCommand *command = w.pWindowCommand;
@@ -725,7 +725,7 @@ void TstMainWindow::commandWindowSignalsReachMainWindow()
     w.close();
 }
 
-void TstMainWindow::commandWindowPlacedOverPicture()
+void TestMainWindow::commandWindowPlacedOverPicture()
 {
     MainWindow w;
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -758,7 +758,7 @@ void TstMainWindow::commandWindowPlacedOverPicture()
     w.close();
 }
 
-void TstMainWindow::destructorTearsDown()
+void TestMainWindow::destructorTearsDown()
 {
     auto *w = new MainWindow;
     QCOMPARE(pMainWindow, w);
@@ -781,7 +781,7 @@ void TstMainWindow::destructorTearsDown()
     // block left behind.
 }
 
-void TstMainWindow::closeWhileIdle()
+void TestMainWindow::closeWhileIdle()
 {
     // An idle window with a port open: closing releases the descriptor.
     testsupport::Pty pty;
@@ -805,7 +805,7 @@ void TstMainWindow::closeWhileIdle()
 // Closing the window during a run: the port is closed and forgotten, the
 // timer stops at once, and the rest of the last cycle neither reads from nor
 // writes to the old descriptor number, even when another file has it now.
-void TstMainWindow::closeDuringRunReleasesPort()
+void TestMainWindow::closeDuringRunReleasesPort()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -879,7 +879,7 @@ void TstMainWindow::closeDuringRunReleasesPort()
 
 // Exit during a run, from the program's own event loop: the run ends after its
 // cycle, the event loop quits with status 0.
-void TstMainWindow::exitDuringRunEndsEventLoop()
+void TestMainWindow::exitDuringRunEndsEventLoop()
 {
     MainWindow w;
     bool exitPressedDuringRun = false;
@@ -913,7 +913,7 @@ void TstMainWindow::exitDuringRunEndsEventLoop()
 
 // With the command window open, closing the main window leaves the event loop
 // running until the command window is closed too.
-void TstMainWindow::exitWaitsForCommandWindow()
+void TestMainWindow::exitWaitsForCommandWindow()
 {
     MainWindow w;
     QTest::mouseClick(w.ui->pushButton, Qt::LeftButton);
@@ -936,7 +936,7 @@ void TstMainWindow::exitWaitsForCommandWindow()
     QVERIFY(w.pWindowCommand->bIsShown); // closed by the frame, not the toggle
 }
 
-void TstMainWindow::bufferAllocationFailure_data()
+void TestMainWindow::bufferAllocationFailure_data()
 {
     QTest::addColumn<int>("size");
     QTest::newRow("raw frame") << int(RAW_FRAME_SIZE);
@@ -944,7 +944,7 @@ void TstMainWindow::bufferAllocationFailure_data()
     QTest::newRow("port name") << int(PORT_NAME_SIZE);
 }
 
-void TstMainWindow::bufferAllocationFailure()
+void TestMainWindow::bufferAllocationFailure()
 {
     QFETCH(int, size);
     QByteArray errors;
@@ -956,7 +956,7 @@ void TstMainWindow::bufferAllocationFailure()
     QVERIFY2(!lines.contains(QStringLiteral("window constructed")), errors.constData());
 }
 
-void TstMainWindow::entryPoint()
+void TestMainWindow::entryPoint()
 {
     QTemporaryDir ports;
     QVERIFY(ports.isValid());
@@ -988,7 +988,7 @@ int main(int argc, char **argv)
         return MainChild(argv);
     QApplication application(argc, argv);
     application.setAttribute(Qt::AA_Use96Dpi, true);
-    TstMainWindow test;
+    TestMainWindow test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
