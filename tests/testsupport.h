@@ -31,14 +31,29 @@ namespace testsupport {
 
 // A test may be started with standard input closed (CI runs without one).
 // Descriptor 0 means "no device" to the program, so no pipe or terminal of a
-// test may be handed that number: keep 0, 1 and 2 taken from the start.
-inline const bool standardDescriptorsTaken = [] {
+// test may be handed that number: 0, 1 and 2 are kept taken, on /dev/null
+// where they were closed. Returns whether all three are open.
+inline bool TakeStandardDescriptors()
+{
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
             return false;
     }
     return true;
-}();
+}
+
+namespace detail {
+// Taken as the executable loads, before the application object opens
+// descriptors of its own, and in child processes that never reach a set-up.
+inline const bool standardDescriptorsTakenAtLoad = TakeStandardDescriptors();
+} // namespace detail
+
+// The first step of every suite's set-up: the standard descriptors were taken
+// at load and are still taken.
+inline bool StandardDescriptorsTaken()
+{
+    return detail::standardDescriptorsTakenAtLoad && TakeStandardDescriptors();
+}
 
 // A pseudo-terminal pair. The test plays the sensor on the master side; the
 // program opens slavePath() like it opens /dev/ttyUSB<n>.

@@ -242,6 +242,7 @@ private slots:
 
 void TestAcquisition::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     QVERIFY(portDir.isActive());
 }
 

@@ -215,6 +215,7 @@ private:
 
 void TestCommands::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     // A write to a pipe without reader must come back as EPIPE, not kill us.
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);

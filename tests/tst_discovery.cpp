@@ -45,6 +45,7 @@ private:
 
 void TestDiscovery::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     ports.reset(new PortDirectory);
     QVERIFY(ports->isActive());
 }

@@ -104,6 +104,7 @@ private:
 
 void TestEndToEnd::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE_SIM")).isExecutable());
     ports.reset(new PortDirectory);
     QVERIFY(ports->isActive());

@@ -157,6 +157,7 @@ class TestImage : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -206,6 +207,11 @@ private:
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<OpenPort> port;
 };
+
+void TestImage::initTestCase()
+{
+    QVERIFY(testsupport::StandardDescriptorsTaken());
+}
 
 void TestImage::init()
 {

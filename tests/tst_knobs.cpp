@@ -103,6 +103,7 @@ class TestKnobs : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -121,6 +122,11 @@ private slots:
 private:
     std::unique_ptr<MainWindow> window;
 };
+
+void TestKnobs::initTestCase()
+{
+    QVERIFY(testsupport::StandardDescriptorsTaken());
+}
 
 void TestKnobs::init()
 {

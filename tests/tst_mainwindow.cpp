@@ -237,6 +237,7 @@ private slots:
 
 void TestMainWindow::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     QVERIFY(portDir.isActive());
     QVERIFY2(QFile::exists(QStringLiteral("Logo.png")), "the tests run where Logo.png lies");
 }

@@ -359,6 +359,7 @@ private slots:
 
 void TestReceiver::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     gWindow = new MainWindow;
     QCOMPARE(pMainWindow, gWindow);
     QVERIFY(gWindow->pRawFrame1 != nullptr && gWindow->pRawFrame2 != nullptr);
