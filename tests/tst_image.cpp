@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <pthread.h>
+#include <vector>
 
 using namespace testsupport;
 
@@ -806,6 +807,369 @@ void TestImage::displayNeedsAllConditions()
 
 // ---------------------------------------------------------------- runs
 
+namespace {
+
+// A run of the acquisition loop with the device plugged in as ttyUSB0, told
+// as stages: pass() runs on every turn of the loop's event processing and
+// moves the stage on, or notes the first thing that went wrong. The run ends
+// at the last stage or at the first problem.
+class StagedRun
+{
+public:
+    explicit StagedRun(MainWindow &window) : w(window) {}
+    virtual ~StagedRun() = default;
+    StagedRun(const StagedRun &) = delete;
+    StagedRun &operator=(const StagedRun &) = delete;
+
+    bool plugged() const { return adapter.ok; }
+    // Whether the last stage was reached within timeoutMs.
+    bool run(int timeoutMs)
+    {
+        return RunUntil(
+            w, [this] { return done() || !problem.isEmpty(); }, timeoutMs, [this] { pass(); });
+    }
+
+    QString problem; // the first thing that went wrong, or empty
+
+protected:
+    virtual bool done() const = 0;
+    virtual void pass() = 0;
+    void fail(const QString &what)
+    {
+        if (problem.isEmpty())
+            problem = what;
+    }
+    qint64 shownKey() const { return ShownPixmap(w.ui->DisplayImage).cacheKey(); }
+
+    MainWindow &w;
+    FakeAdapter adapter;
+};
+
+// Take FPN Ref at connection, 50 passes without a frame, a frame with a
+// wrong checksum, then the same frame good.
+class ReferenceWaitRun : public StagedRun
+{
+public:
+    ReferenceWaitRun(MainWindow &window, const QByteArray &sent)
+        : StagedRun(window), frame(sent), logoKey(window.pixLogo.cacheKey())
+    {
+    }
+    enum { Connecting, Idle, BadFrame, GoodFrame, Done } stage = Connecting;
+
+private:
+    bool done() const override { return stage == Done; }
+    void pass() override
+    {
+        switch (stage) {
+        case Connecting:
+            if (w.fdSerial == 0)
+                return;
+            if (!w.ui->pushButton_TakeFPN->isEnabled())
+                return fail(QStringLiteral("Take FPN Ref not enabled by the connection"));
+            QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
+            if (!w.bTakeReference)
+                return fail(QStringLiteral("no request after Take FPN Ref"));
+            stage = Idle;
+            return;
+        case Idle:
+            waiting("with no frame");
+            if (++idlePasses < 50)
+                return;
+            errorsBefore = iErrorFrame;
+            if (!adapter.pty.send(WireFrame(frame, 1)))
+                return fail(QStringLiteral("could not send"));
+            stage = BadFrame;
+            return;
+        case BadFrame:
+            waiting("after a bad frame");
+            if (iErrorFrame == errorsBefore)
+                return;
+            if (!adapter.pty.send(WireFrame(frame)))
+                return fail(QStringLiteral("could not send"));
+            stage = GoodFrame;
+            return;
+        case GoodFrame:
+            return goodFrame();
+        case Done:
+            return;
+        }
+    }
+    void goodFrame()
+    {
+        if (!w.ui->checkBox_ApplyNUC->isEnabled()) {
+            if (!w.bTakeReference)
+                return fail(QStringLiteral("reference taken but Apply NUC not enabled in that cycle"));
+            return waiting("before the good frame was taken");
+        }
+        if (w.bTakeReference)
+            fail(QStringLiteral("request still pending with the box enabled"));
+        if (!SameBytes(w.pRefFrame, frame))
+            fail(QStringLiteral("reference is not the frame sent"));
+        if (w.ui->checkBox_ApplyNUC->isChecked() || w.bApplyNUC)
+            fail(QStringLiteral("correction switched on by itself"));
+        const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(frame));
+        if (!why.isEmpty())
+            fail(QStringLiteral("reference frame not shown in its cycle: ") + why);
+        stage = Done;
+    }
+    void waiting(const char *when)
+    {
+        if (w.ui->checkBox_ApplyNUC->isEnabled())
+            fail(QStringLiteral("Apply NUC enabled %1").arg(QLatin1String(when)));
+        if (!w.bTakeReference)
+            fail(QStringLiteral("request gone %1").arg(QLatin1String(when)));
+        if (shownKey() != logoKey)
+            fail(QStringLiteral("picture changed %1").arg(QLatin1String(when)));
+    }
+
+    const QByteArray frame;
+    const qint64 logoKey;
+    int idlePasses = 0;
+    int errorsBefore = 0;
+};
+
+// All of a frame but its checksum; after 100 passes Take FPN Ref is released
+// and the checksum sent.
+class ReferenceAsFrameCompletesRun : public StagedRun
+{
+public:
+    ReferenceAsFrameCompletesRun(MainWindow &window, const QByteArray &sent)
+        : StagedRun(window), frame(sent), wire(WireFrame(sent)), logoKey(window.pixLogo.cacheKey())
+    {
+    }
+    enum { Connecting, Head, Tail, Done } stage = Connecting;
+
+private:
+    bool done() const override { return stage == Done; }
+    void pass() override
+    {
+        switch (stage) {
+        case Connecting:
+            if (w.fdSerial == 0)
+                return;
+            if (!adapter.pty.send(wire.left(wire.size() - 5))) // all but the checksum
+                return fail(QStringLiteral("could not send"));
+            stage = Head;
+            return;
+        case Head:
+            // Enough cycles to read the head whole; the frame is not complete.
+            if (w.ui->checkBox_ApplyNUC->isEnabled() || shownKey() != logoKey)
+                return fail(QStringLiteral("something happened before the frame was complete"));
+            if (++passes < 100)
+                return;
+            QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
+            if (!adapter.pty.send(wire.right(5)))
+                return fail(QStringLiteral("could not send"));
+            stage = Tail;
+            return;
+        case Tail:
+            return tail();
+        case Done:
+            return;
+        }
+    }
+    void tail()
+    {
+        if (w.bTakeReference) {
+            // The last bytes have not been read yet.
+            if (w.ui->checkBox_ApplyNUC->isEnabled())
+                fail(QStringLiteral("Apply NUC enabled while the request is pending"));
+            return;
+        }
+        if (!w.ui->checkBox_ApplyNUC->isEnabled())
+            return fail(QStringLiteral("reference taken but Apply NUC not enabled in that cycle"));
+        if (!SameBytes(w.pRefFrame, frame))
+            return fail(QStringLiteral("reference is not the frame sent"));
+        const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(frame));
+        if (!why.isEmpty())
+            return fail(QStringLiteral("reference frame not shown in its cycle: ") + why);
+        stage = Done;
+    }
+
+    const QByteArray frame;
+    const QByteArray wire;
+    const qint64 logoKey;
+    int passes = 0;
+};
+
+// Bursts of moving frames, each begun right after a tick; then the rate
+// after the burst's second and after a silent one.
+class PictureRateRun : public StagedRun
+{
+public:
+    PictureRateRun(MainWindow &window, int framesInBurst)
+        : StagedRun(window), burst(framesInBurst), lastKey(shownKey())
+    {
+    }
+    enum { Connecting, WaitTick, Sending, Counting, Silent, Done } stage = Connecting;
+    int total = 0; // frames shown in this run
+    int retries = 0;
+
+private:
+    bool done() const override { return stage == Done; }
+    void pass() override
+    {
+        switch (stage) {
+        case Connecting:
+            if (w.fdSerial == 0)
+                return;
+            second = w.iSecondsElapsed;
+            stage = WaitTick;
+            return;
+        case WaitTick:
+            if (w.iSecondsElapsed == second)
+                return;
+            second = w.iSecondsElapsed;
+            sent = 0;
+            sendNext();
+            stage = Sending;
+            return;
+        case Sending:
+            return sending();
+        case Counting:
+            if (w.iSecondsElapsed == second)
+                return;
+            if (w.iSecondsElapsed != second + 1)
+                return again();
+            if (w.ui->label_FrameRate->text() != QStringLiteral("3FPS"))
+                return fail(QStringLiteral("rate after three frames: ") + w.ui->label_FrameRate->text());
+            second = w.iSecondsElapsed;
+            stage = Silent;
+            return;
+        case Silent:
+            if (w.iSecondsElapsed == second)
+                return;
+            if (w.ui->label_FrameRate->text() != QStringLiteral("0FPS"))
+                return fail(QStringLiteral("rate after a silent second: ") + w.ui->label_FrameRate->text());
+            if (shownKey() != lastKey)
+                return fail(QStringLiteral("picture changed without a frame"));
+            stage = Done;
+            return;
+        case Done:
+            return;
+        }
+    }
+    void sending()
+    {
+        const QPixmap shown = ShownPixmap(w.ui->DisplayImage);
+        if (shown.cacheKey() == lastKey)
+            return;
+        lastKey = shown.cacheKey();
+        const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(current));
+        if (!why.isEmpty())
+            return fail(QStringLiteral("frame %1: %2").arg(total).arg(why));
+        ++total;
+        if (w.iSecondsElapsed != second)
+            return again();
+        if (sent < burst)
+            return sendNext();
+        stage = Counting;
+    }
+    void sendNext()
+    {
+        current = MovingFrame(total);
+        ++sent;
+        if (!adapter.pty.send(WireFrame(current)))
+            fail(QStringLiteral("could not send"));
+    }
+    void again()
+    {
+        ++retries;
+        second = w.iSecondsElapsed;
+        stage = WaitTick;
+    }
+
+    const int burst;
+    int sent = 0;   // frames sent in the current burst
+    int second = 0; // ticks seen when the burst began
+    qint64 lastKey;
+    QByteArray current;
+};
+
+// One setting of the correction and the picture it gives.
+struct CorrectionStep
+{
+    bool correct;
+    int gain;
+    int offset;
+    Grey expected;
+};
+
+// Take FPN Ref on the pattern frame, then the scene frame once per step, with
+// the step's settings made on the widgets before it is sent.
+class CorrectionRun : public StagedRun
+{
+public:
+    CorrectionRun(MainWindow &window, const QByteArray &patternFrame, const QByteArray &sceneFrame,
+                  const std::vector<CorrectionStep> &correctionSteps)
+        : StagedRun(window), pattern(patternFrame), scene(sceneFrame), steps(correctionSteps)
+    {
+    }
+    enum { Connecting, Reference, Scene, Done } stage = Connecting;
+    int step = 0;
+
+private:
+    bool done() const override { return stage == Done; }
+    void pass() override
+    {
+        switch (stage) {
+        case Connecting:
+            if (w.fdSerial == 0)
+                return;
+            QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
+            if (!adapter.pty.send(WireFrame(pattern)))
+                return fail(QStringLiteral("could not send"));
+            stage = Reference;
+            return;
+        case Reference: {
+            if (!w.ui->checkBox_ApplyNUC->isEnabled())
+                return;
+            const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(pattern));
+            if (!why.isEmpty())
+                return fail(QStringLiteral("reference frame: ") + why);
+            sendScene();
+            stage = Scene;
+            return;
+        }
+        case Scene: {
+            if (shownKey() == lastKey)
+                return;
+            const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), steps[step].expected);
+            if (!why.isEmpty())
+                return fail(QStringLiteral("step %1: %2").arg(step).arg(why));
+            if (++step == int(steps.size())) {
+                stage = Done;
+                return;
+            }
+            sendScene();
+            return;
+        }
+        case Done:
+            return;
+        }
+    }
+    void sendScene()
+    {
+        const CorrectionStep &s = steps[step];
+        w.ui->spinBox_Gain->setValue(s.gain);
+        w.ui->spinBox_Offset->setValue(s.offset);
+        if (w.ui->checkBox_ApplyNUC->isChecked() != s.correct)
+            QTest::mouseClick(w.ui->checkBox_ApplyNUC, Qt::LeftButton);
+        if (w.bApplyNUC != s.correct)
+            fail(QStringLiteral("Apply NUC click did not switch the correction"));
+        lastKey = shownKey();
+        if (!adapter.pty.send(WireFrame(scene)))
+            fail(QStringLiteral("could not send"));
+    }
+
+    const QByteArray pattern;
+    const QByteArray scene;
+    const std::vector<CorrectionStep> steps;
+    qint64 lastKey = 0;
+};
+
+} // namespace
+
 // Take FPN Ref while the port is open but no good frame comes: the request
 // waits, the box stays disabled, the logo stays. A frame with a wrong checksum
 // changes nothing. The first verified frame becomes the reference, the box is
@@ -813,83 +1177,13 @@ void TestImage::displayNeedsAllConditions()
 void TestImage::runReferenceWaitsForVerifiedFrame()
 {
     MainWindow &w = *window;
-    FakeAdapter adapter;
-    QVERIFY(adapter.ok);
     const QByteArray frame = RawFrame([](int i) { return (i * 97 + 5) % 16384; });
     const qint64 logoKey = w.pixLogo.cacheKey();
-
-    enum { Connecting, Idle, BadFrame, GoodFrame, Done } stage = Connecting;
-    QString problem;
-    int idlePasses = 0;
-    int errorsBefore = 0;
-    const auto fail = [&](const QString &what) {
-        if (problem.isEmpty())
-            problem = what;
-    };
-    const auto waiting = [&](const char *when) {
-        if (w.ui->checkBox_ApplyNUC->isEnabled())
-            fail(QStringLiteral("Apply NUC enabled %1").arg(QLatin1String(when)));
-        if (!w.bTakeReference)
-            fail(QStringLiteral("request gone %1").arg(QLatin1String(when)));
-        if (ShownPixmap(w.ui->DisplayImage).cacheKey() != logoKey)
-            fail(QStringLiteral("picture changed %1").arg(QLatin1String(when)));
-    };
-
-    const bool finished = RunUntil(
-        w, [&] { return stage == Done || !problem.isEmpty(); }, 20000,
-        [&] {
-            switch (stage) {
-            case Connecting:
-                if (w.fdSerial == 0)
-                    return;
-                if (!w.ui->pushButton_TakeFPN->isEnabled())
-                    return fail(QStringLiteral("Take FPN Ref not enabled by the connection"));
-                QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
-                if (!w.bTakeReference)
-                    return fail(QStringLiteral("no request after Take FPN Ref"));
-                stage = Idle;
-                return;
-            case Idle:
-                waiting("with no frame");
-                if (++idlePasses < 50)
-                    return;
-                errorsBefore = iErrorFrame;
-                if (!adapter.pty.send(WireFrame(frame, 1)))
-                    return fail(QStringLiteral("could not send"));
-                stage = BadFrame;
-                return;
-            case BadFrame:
-                waiting("after a bad frame");
-                if (iErrorFrame == errorsBefore)
-                    return;
-                if (!adapter.pty.send(WireFrame(frame)))
-                    return fail(QStringLiteral("could not send"));
-                stage = GoodFrame;
-                return;
-            case GoodFrame: {
-                if (!w.ui->checkBox_ApplyNUC->isEnabled()) {
-                    if (!w.bTakeReference)
-                        return fail(QStringLiteral("reference taken but Apply NUC not enabled in that cycle"));
-                    return waiting("before the good frame was taken");
-                }
-                if (w.bTakeReference)
-                    fail(QStringLiteral("request still pending with the box enabled"));
-                if (!SameBytes(w.pRefFrame, frame))
-                    fail(QStringLiteral("reference is not the frame sent"));
-                if (w.ui->checkBox_ApplyNUC->isChecked() || w.bApplyNUC)
-                    fail(QStringLiteral("correction switched on by itself"));
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(frame));
-                if (!why.isEmpty())
-                    fail(QStringLiteral("reference frame not shown in its cycle: ") + why);
-                stage = Done;
-                return;
-            }
-            case Done:
-                return;
-            }
-        });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1").arg(int(stage))));
+    ReferenceWaitRun run(w, frame);
+    QVERIFY(run.plugged());
+    const bool finished = run.run(20000);
+    QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
+    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1").arg(int(run.stage))));
 
     // Stop: the reference does not survive the run, nor does the box.
     QVERIFY(!w.ui->checkBox_ApplyNUC->isEnabled());
@@ -908,65 +1202,12 @@ void TestImage::runReferenceWaitsForVerifiedFrame()
 void TestImage::runReferenceRequestedAsFrameCompletes()
 {
     MainWindow &w = *window;
-    FakeAdapter adapter;
-    QVERIFY(adapter.ok);
     const QByteArray frame = RawFrame([](int i) { return (i * 4099 + 17) % 16384; });
-    const QByteArray wire = WireFrame(frame);
-    const QByteArray head = wire.left(wire.size() - 5); // all but the checksum
-    const qint64 logoKey = w.pixLogo.cacheKey();
-
-    enum { Connecting, Head, Tail, Done } stage = Connecting;
-    QString problem;
-    int passes = 0;
-    const auto fail = [&](const QString &what) {
-        if (problem.isEmpty())
-            problem = what;
-    };
-    const bool finished = RunUntil(
-        w, [&] { return stage == Done || !problem.isEmpty(); }, 20000,
-        [&] {
-            switch (stage) {
-            case Connecting:
-                if (w.fdSerial == 0)
-                    return;
-                if (!adapter.pty.send(head))
-                    return fail(QStringLiteral("could not send"));
-                stage = Head;
-                return;
-            case Head:
-                // Enough cycles to read the head whole; the frame is not complete.
-                if (w.ui->checkBox_ApplyNUC->isEnabled() || ShownPixmap(w.ui->DisplayImage).cacheKey() != logoKey)
-                    return fail(QStringLiteral("something happened before the frame was complete"));
-                if (++passes < 100)
-                    return;
-                QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
-                if (!adapter.pty.send(wire.right(5)))
-                    return fail(QStringLiteral("could not send"));
-                stage = Tail;
-                return;
-            case Tail: {
-                if (w.bTakeReference) {
-                    // The last bytes have not been read yet.
-                    if (w.ui->checkBox_ApplyNUC->isEnabled())
-                        fail(QStringLiteral("Apply NUC enabled while the request is pending"));
-                    return;
-                }
-                if (!w.ui->checkBox_ApplyNUC->isEnabled())
-                    return fail(QStringLiteral("reference taken but Apply NUC not enabled in that cycle"));
-                if (!SameBytes(w.pRefFrame, frame))
-                    return fail(QStringLiteral("reference is not the frame sent"));
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(frame));
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("reference frame not shown in its cycle: ") + why);
-                stage = Done;
-                return;
-            }
-            case Done:
-                return;
-            }
-        });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1").arg(int(stage))));
+    ReferenceAsFrameCompletesRun run(w, frame);
+    QVERIFY(run.plugged());
+    const bool finished = run.run(20000);
+    QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
+    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1").arg(int(run.stage))));
     w.close();
 }
 
@@ -978,96 +1219,15 @@ void TestImage::runReferenceRequestedAsFrameCompletes()
 void TestImage::runPictureFollowsFramesAndRate()
 {
     MainWindow &w = *window;
-    FakeAdapter adapter;
-    QVERIFY(adapter.ok);
     unsigned char *const buffers[] = {w.pRawFrame1, w.pRawFrame2, w.pRefFrame, w.pImage8};
     const int burst = 3;
-
-    enum { Connecting, WaitTick, Sending, Counting, Silent, Done } stage = Connecting;
-    QString problem;
-    int sent = 0;    // frames sent in the current burst
-    int second = 0;  // ticks seen when the burst began
-    int total = 0;   // frames shown in this test
-    int retries = 0;
-    qint64 lastKey = ShownPixmap(w.ui->DisplayImage).cacheKey();
-    QByteArray current;
-    const auto fail = [&](const QString &what) {
-        if (problem.isEmpty())
-            problem = what;
-    };
-    const auto sendNext = [&] {
-        current = MovingFrame(total);
-        ++sent;
-        if (!adapter.pty.send(WireFrame(current)))
-            fail(QStringLiteral("could not send"));
-    };
-    const auto again = [&] {
-        ++retries;
-        second = w.iSecondsElapsed;
-        stage = WaitTick;
-    };
-
-    const bool finished = RunUntil(
-        w, [&] { return stage == Done || !problem.isEmpty(); }, 30000,
-        [&] {
-            switch (stage) {
-            case Connecting:
-                if (w.fdSerial == 0)
-                    return;
-                second = w.iSecondsElapsed;
-                stage = WaitTick;
-                return;
-            case WaitTick:
-                if (w.iSecondsElapsed == second)
-                    return;
-                second = w.iSecondsElapsed;
-                sent = 0;
-                sendNext();
-                stage = Sending;
-                return;
-            case Sending: {
-                const QPixmap shown = ShownPixmap(w.ui->DisplayImage);
-                if (shown.cacheKey() == lastKey)
-                    return;
-                lastKey = shown.cacheKey();
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(current));
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("frame %1: %2").arg(total).arg(why));
-                ++total;
-                if (w.iSecondsElapsed != second)
-                    return again();
-                if (sent < burst)
-                    return sendNext();
-                stage = Counting;
-                return;
-            }
-            case Counting:
-                if (w.iSecondsElapsed == second)
-                    return;
-                if (w.iSecondsElapsed != second + 1)
-                    return again();
-                if (w.ui->label_FrameRate->text() != QStringLiteral("3FPS"))
-                    return fail(QStringLiteral("rate after three frames: ") + w.ui->label_FrameRate->text());
-                second = w.iSecondsElapsed;
-                stage = Silent;
-                return;
-            case Silent:
-                if (w.iSecondsElapsed == second)
-                    return;
-                if (w.ui->label_FrameRate->text() != QStringLiteral("0FPS"))
-                    return fail(QStringLiteral("rate after a silent second: ") + w.ui->label_FrameRate->text());
-                if (ShownPixmap(w.ui->DisplayImage).cacheKey() != lastKey)
-                    return fail(QStringLiteral("picture changed without a frame"));
-                stage = Done;
-                return;
-            case Done:
-                return;
-            }
-        });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    PictureRateRun run(w, burst);
+    QVERIFY(run.plugged());
+    const bool finished = run.run(30000);
+    QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
     QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1 after %2 frames, %3 retries")
-                                      .arg(int(stage)).arg(total).arg(retries)));
-    QVERIFY(total >= burst);
+                                      .arg(int(run.stage)).arg(run.total).arg(run.retries)));
+    QVERIFY(run.total >= burst);
     // The buffers are the same blocks as before the run.
     const unsigned char *const after[] = {w.pRawFrame1, w.pRawFrame2, w.pRefFrame, w.pImage8};
     for (int b = 0; b < 4; ++b)
@@ -1082,20 +1242,10 @@ void TestImage::runPictureFollowsFramesAndRate()
 void TestImage::runCorrectionFlattensFixedPattern()
 {
     MainWindow &w = *window;
-    FakeAdapter adapter;
-    QVERIFY(adapter.ok);
     const QByteArray pattern = PatternFrame(0);
     const QByteArray scene = PatternFrame(6400);
-
-    struct Step
-    {
-        bool correct;
-        int gain;
-        int offset;
-        Grey expected;
-    };
     // 4 x 6400 = 25600 above the reference.
-    const Step steps[] = {
+    const std::vector<CorrectionStep> steps = {
         {true, 1, 0, Uniform(100)},            // 25600 / 256
         {true, 2, 0, Uniform(200)},            // 51200 / 256
         {true, 2, -12800, Uniform(100)},       // 2 x 12800 / 256
@@ -1103,70 +1253,12 @@ void TestImage::runCorrectionFlattensFixedPattern()
         {true, 1, -32768, Uniform(0)},         // below zero
         {false, 1, 0, PlainOf(scene)},         // the noise again
     };
-    const int stepCount = int(sizeof steps / sizeof steps[0]);
-
-    enum { Connecting, Reference, Scene, Done } stage = Connecting;
-    QString problem;
-    int step = 0;
-    qint64 lastKey = 0;
-    const auto fail = [&](const QString &what) {
-        if (problem.isEmpty())
-            problem = what;
-    };
-    const auto sendScene = [&] {
-        const Step &s = steps[step];
-        w.ui->spinBox_Gain->setValue(s.gain);
-        w.ui->spinBox_Offset->setValue(s.offset);
-        if (w.ui->checkBox_ApplyNUC->isChecked() != s.correct)
-            QTest::mouseClick(w.ui->checkBox_ApplyNUC, Qt::LeftButton);
-        if (w.bApplyNUC != s.correct)
-            fail(QStringLiteral("Apply NUC click did not switch the correction"));
-        lastKey = ShownPixmap(w.ui->DisplayImage).cacheKey();
-        if (!adapter.pty.send(WireFrame(scene)))
-            fail(QStringLiteral("could not send"));
-    };
-
-    const bool finished = RunUntil(
-        w, [&] { return stage == Done || !problem.isEmpty(); }, 30000,
-        [&] {
-            switch (stage) {
-            case Connecting:
-                if (w.fdSerial == 0)
-                    return;
-                QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
-                if (!adapter.pty.send(WireFrame(pattern)))
-                    return fail(QStringLiteral("could not send"));
-                stage = Reference;
-                return;
-            case Reference: {
-                if (!w.ui->checkBox_ApplyNUC->isEnabled())
-                    return;
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(pattern));
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("reference frame: ") + why);
-                sendScene();
-                stage = Scene;
-                return;
-            }
-            case Scene: {
-                if (ShownPixmap(w.ui->DisplayImage).cacheKey() == lastKey)
-                    return;
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), steps[step].expected);
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("step %1: %2").arg(step).arg(why));
-                if (++step == stepCount) {
-                    stage = Done;
-                    return;
-                }
-                sendScene();
-                return;
-            }
-            case Done:
-                return;
-            }
-        });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1, step %2").arg(int(stage)).arg(step)));
+    CorrectionRun run(w, pattern, scene, steps);
+    QVERIFY(run.plugged());
+    const bool finished = run.run(30000);
+    QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
+    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1, step %2")
+                                      .arg(int(run.stage)).arg(run.step)));
     w.close();
 }
 

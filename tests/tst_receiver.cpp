@@ -308,6 +308,139 @@ struct ReferenceReceiver
     }
 };
 
+// A number below n from the random stream of a test.
+int Below(std::mt19937 &gen, unsigned int n)
+{
+    return static_cast<int>(gen() % n);
+}
+
+// A frame spoilt in one of the ways a line spoils it, its checksum wrong in a
+// third of them.
+QByteArray DamagedFrame(std::mt19937 &gen)
+{
+    auto below = [&](unsigned int n) { return Below(gen, n); };
+    QByteArray frame = WireFrame(RandomRaw(gen()), below(3) ? 0 : below(1000) - 500);
+    switch (below(6)) {
+    case 0: frame.remove(0, 1); break;                           // lost start
+    case 1: frame.remove(1 + RAW_FRAME_SIZE, 1); break;          // lost end
+    case 2: frame.insert(1 + below(RAW_FRAME_SIZE), '\xC1'); break; // extra byte
+    case 3: frame.remove(1 + below(RAW_FRAME_SIZE), 1); break;   // missing byte
+    case 4: frame.insert(1 + below(RAW_FRAME_SIZE), char(ACK)); break;
+    default:
+        for (int k = 1; k <= 5; ++k)
+            frame[frame.size() - k] = static_cast<char>(frame[frame.size() - k] | 0x80);
+    }
+    return frame;
+}
+
+// Garbage of every kind, frames good and bad, and fragments: at least `size` bytes.
+QByteArray MixedStream(std::mt19937 &gen, int size)
+{
+    auto below = [&](unsigned int n) { return Below(gen, n); };
+    QByteArray stream;
+    while (stream.size() < size) {
+        const int kind = below(100);
+        if (kind < 20) {
+            QByteArray noise(1 + below(16384), '\0');
+            for (char &c : noise)
+                c = static_cast<char>(below(256));
+            stream += noise;
+        } else if (kind < 30) {
+            static const int picks[] = {STX, ETX, ACK, 0x80, 0xFF, 0x00, 0x7F};
+            for (int n = 1 + below(64); n > 0; --n)
+                stream += static_cast<char>(below(3) ? picks[below(7)] : below(256));
+        } else if (kind < 55) {
+            stream += WireFrame(RandomRaw(gen()));
+        } else if (kind < 65) {
+            const QByteArray frame = WireFrame(RandomRaw(gen()));
+            const int from = below(frame.size());
+            stream += frame.mid(from, 1 + below(frame.size() - from));
+        } else if (kind < 75) {
+            stream += DamagedFrame(gen);
+        } else if (kind < 90) {
+            QByteArray data(below(200), '\0');
+            for (char &c : data)
+                c = static_cast<char>(below(128));
+            stream += WireFrameWith(data, ChecksumBytes(SumOf(data), below(2) ? 0x80 : 0));
+        } else if (kind < 95) {
+            stream += WireFrame(QByteArray(RAW_FRAME_SIZE, 127));
+        } else {
+            QByteArray data(1 + below(30000), '\0');
+            for (char &c : data)
+                c = static_cast<char>(0x80 | below(128));
+            stream += data;
+        }
+    }
+    return stream;
+}
+
+// Feeds bytes to the receiver in pieces of random size, and to the reference
+// beside it, and compares the two after every step and every cycle.
+class LockstepFeed
+{
+public:
+    LockstepFeed(MainWindow &window, std::mt19937 &random, unsigned char *one, unsigned char *two)
+        : w(window), gen(random), frame1(one), frame2(two), rx(window)
+    {
+        rx.useBuffers(frame1, frame2);
+        ref.switchImage = f_SwitchImage;
+        ref.frame1.assign(frame1, frame1 + RAW_FRAME_SIZE);
+        ref.frame2.assign(frame2, frame2 + RAW_FRAME_SIZE);
+        ref.calc = w.uCksumCalc;
+        ref.read = w.uCksumRead;
+        ref.buffer = w.uCksumBuffer;
+        ref.errors = iErrorFrame;
+        ref.ready = f_FrameRdy;
+    }
+
+    // False at the first step where the two disagree.
+    bool deliver(const QByteArray &bytes)
+    {
+        auto below = [&](unsigned int n) { return Below(gen, n); };
+        for (qsizetype at = 0; at < bytes.size();) {
+            const int roll = below(10);
+            int piece = roll < 5 ? 1 + below(64) : roll < 8 ? 1 + below(8192) : 8192;
+            piece = int(std::min<qsizetype>(piece, bytes.size() - at));
+            const QByteArray chunk = bytes.mid(at, piece);
+            at += piece;
+            if (below(20) == 0)
+                rx.emptySteps(1);
+            rx.step(chunk);
+            for (char c : chunk)
+                ref.take(static_cast<unsigned char>(c));
+            ref.endStep();
+            ++steps;
+            if (!sameAfterStep())
+                return false;
+            EndOfCycle(w);
+            ref.endCycle();
+            if (f_FrameRdy != ref.ready || iErrorFrame != ref.errors)
+                return false;
+        }
+        return true;
+    }
+
+    ReferenceReceiver ref;
+    int steps = 0;
+
+private:
+    bool sameAfterStep() const
+    {
+        return f_SwitchImage == ref.switchImage && f_FrameAcquired == ref.acquired
+               && f_ReadCheckSum == ref.readFlag && f_CalcCheckSum == ref.calcFlag
+               && w.uCksumCalc == ref.calc && w.uCksumRead == ref.read
+               && w.uCksumBuffer == ref.buffer
+               && memcmp(frame1, ref.frame1.data(), RAW_FRAME_SIZE) == 0
+               && memcmp(frame2, ref.frame2.data(), RAW_FRAME_SIZE) == 0;
+    }
+
+    MainWindow &w;
+    std::mt19937 &gen;
+    unsigned char *frame1;
+    unsigned char *frame2;
+    Receiver rx;
+};
+
 } // namespace
 
 class TestReceiver : public QObject
@@ -1314,54 +1447,7 @@ void TestReceiver::randomStream()
     QFETCH(bool, guarded);
     MainWindow &w = *gWindow;
     std::mt19937 gen(seed);
-    auto below = [&](unsigned int n) { return static_cast<int>(gen() % n); };
-
-    // Garbage of every kind, frames good and bad, and fragments, a few MB.
-    QByteArray stream;
-    while (stream.size() < 4 * 1024 * 1024) {
-        const int kind = below(100);
-        if (kind < 20) {
-            QByteArray noise(1 + below(16384), '\0');
-            for (char &c : noise)
-                c = static_cast<char>(below(256));
-            stream += noise;
-        } else if (kind < 30) {
-            static const int picks[] = {STX, ETX, ACK, 0x80, 0xFF, 0x00, 0x7F};
-            for (int n = 1 + below(64); n > 0; --n)
-                stream += static_cast<char>(below(3) ? picks[below(7)] : below(256));
-        } else if (kind < 55) {
-            stream += WireFrame(RandomRaw(gen()));
-        } else if (kind < 65) {
-            const QByteArray frame = WireFrame(RandomRaw(gen()));
-            const int from = below(frame.size());
-            stream += frame.mid(from, 1 + below(frame.size() - from));
-        } else if (kind < 75) {
-            QByteArray frame = WireFrame(RandomRaw(gen()), below(3) ? 0 : below(1000) - 500);
-            switch (below(6)) {
-            case 0: frame.remove(0, 1); break;                           // lost start
-            case 1: frame.remove(1 + RAW_FRAME_SIZE, 1); break;          // lost end
-            case 2: frame.insert(1 + below(RAW_FRAME_SIZE), '\xC1'); break; // extra byte
-            case 3: frame.remove(1 + below(RAW_FRAME_SIZE), 1); break;   // missing byte
-            case 4: frame.insert(1 + below(RAW_FRAME_SIZE), char(ACK)); break;
-            default:
-                for (int k = 1; k <= 5; ++k)
-                    frame[frame.size() - k] = static_cast<char>(frame[frame.size() - k] | 0x80);
-            }
-            stream += frame;
-        } else if (kind < 90) {
-            QByteArray data(below(200), '\0');
-            for (char &c : data)
-                c = static_cast<char>(below(128));
-            stream += WireFrameWith(data, ChecksumBytes(SumOf(data), below(2) ? 0x80 : 0));
-        } else if (kind < 95) {
-            stream += WireFrame(QByteArray(RAW_FRAME_SIZE, 127));
-        } else {
-            QByteArray data(1 + below(30000), '\0');
-            for (char &c : data)
-                c = static_cast<char>(0x80 | below(128));
-            stream += data;
-        }
-    }
+    const QByteArray stream = MixedStream(gen, 4 * 1024 * 1024);
 
     // Buffers with guard zones either side, or the window's own.
     const int guard = 256;
@@ -1370,52 +1456,11 @@ void TestReceiver::randomStream()
     unsigned char *frame1 = guarded ? block1.data() + guard : w.pRawFrame1;
     unsigned char *frame2 = guarded ? block2.data() + guard : w.pRawFrame2;
 
-    ReferenceReceiver ref;
-    ref.switchImage = f_SwitchImage;
-    ref.frame1.assign(frame1, frame1 + RAW_FRAME_SIZE);
-    ref.frame2.assign(frame2, frame2 + RAW_FRAME_SIZE);
-    ref.calc = w.uCksumCalc;
-    ref.read = w.uCksumRead;
-    ref.buffer = w.uCksumBuffer;
-    ref.errors = iErrorFrame;
-    ref.ready = f_FrameRdy;
-
     LogCapture log;
-    Receiver rx(w);
-    rx.useBuffers(frame1, frame2);
-    int steps = 0;
-    auto deliver = [&](const QByteArray &bytes) {
-        for (qsizetype at = 0; at < bytes.size();) {
-            const int roll = below(10);
-            int piece = roll < 5 ? 1 + below(64) : roll < 8 ? 1 + below(8192) : 8192;
-            piece = int(std::min<qsizetype>(piece, bytes.size() - at));
-            const QByteArray chunk = bytes.mid(at, piece);
-            at += piece;
-            if (below(20) == 0)
-                rx.emptySteps(1);
-            rx.step(chunk);
-            for (char c : chunk)
-                ref.take(static_cast<unsigned char>(c));
-            ref.endStep();
-            ++steps;
-            const bool same =
-                f_SwitchImage == ref.switchImage && f_FrameAcquired == ref.acquired
-                && f_ReadCheckSum == ref.readFlag && f_CalcCheckSum == ref.calcFlag
-                && w.uCksumCalc == ref.calc && w.uCksumRead == ref.read
-                && w.uCksumBuffer == ref.buffer
-                && memcmp(frame1, ref.frame1.data(), RAW_FRAME_SIZE) == 0
-                && memcmp(frame2, ref.frame2.data(), RAW_FRAME_SIZE) == 0;
-            if (!same)
-                return false;
-            EndOfCycle(w);
-            ref.endCycle();
-            if (f_FrameRdy != ref.ready || iErrorFrame != ref.errors)
-                return false;
-        }
-        return true;
-    };
-
-    QVERIFY2(deliver(stream), qPrintable(QString("receiver and reference disagree at step %1").arg(steps)));
+    LockstepFeed feed(w, gen, frame1, frame2);
+    const ReferenceReceiver &ref = feed.ref;
+    QVERIFY2(feed.deliver(stream),
+             qPrintable(QString("receiver and reference disagree at step %1").arg(feed.steps)));
     QVERIFY(ref.completions > 50);
     QVERIFY(ref.mismatches > 10);
 
@@ -1427,7 +1472,7 @@ void TestReceiver::randomStream()
             raw = RandomRaw(gen());
         const int completionsBefore = ref.completions;
         const int mismatchesBefore = ref.mismatches;
-        QVERIFY(deliver(WireFrame(raw)));
+        QVERIFY(feed.deliver(WireFrame(raw)));
         if (k == 0)
             continue;
         QCOMPARE(ref.completions, completionsBefore + 1);
