@@ -31,14 +31,29 @@ namespace testsupport {
 
 // A test may be started with standard input closed (CI runs without one).
 // Descriptor 0 means "no device" to the program, so no pipe or terminal of a
-// test may be handed that number: keep 0, 1 and 2 taken from the start.
-inline const bool standardDescriptorsTaken = [] {
+// test may be handed that number: 0, 1 and 2 are kept taken, on /dev/null
+// where they were closed. Returns whether all three are open.
+inline bool TakeStandardDescriptors()
+{
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
             return false;
     }
     return true;
-}();
+}
+
+namespace detail {
+// Taken as the executable loads, before the application object opens
+// descriptors of its own, and in child processes that never reach a set-up.
+inline const bool standardDescriptorsTakenAtLoad = TakeStandardDescriptors();
+} // namespace detail
+
+// The first step of every suite's set-up: the standard descriptors were taken
+// at load and are still taken.
+inline bool StandardDescriptorsTaken()
+{
+    return detail::standardDescriptorsTakenAtLoad && TakeStandardDescriptors();
+}
 
 // A pseudo-terminal pair. The test plays the sensor on the master side; the
 // program opens slavePath() like it opens /dev/ttyUSB<n>.
@@ -139,16 +154,23 @@ inline QByteArray ChecksumBytes(unsigned int sum, unsigned char highBits = 0)
     return bytes;
 }
 
-// Start marker, data with bit 7 set, end marker, checksum of the data.
-inline QByteArray WireFrame(const QByteArray &raw, int checksumError = 0)
+// Start marker, the data bytes (bit 7 set), end marker and the given
+// checksum bytes, whatever they say.
+inline QByteArray WireFrameWith(const QByteArray &raw, const QByteArray &checksum)
 {
     QByteArray wire;
     wire.append(static_cast<char>(STX));
     for (char c : raw)
         wire.append(static_cast<char>(static_cast<unsigned char>(c) | 0x80));
     wire.append(static_cast<char>(ETX));
-    wire.append(ChecksumBytes(SumOf(raw) + checksumError));
+    wire.append(checksum);
     return wire;
+}
+
+// Start marker, data with bit 7 set, end marker, checksum of the data.
+inline QByteArray WireFrame(const QByteArray &raw, int checksumError = 0)
+{
+    return WireFrameWith(raw, ChecksumBytes(SumOf(raw) + checksumError));
 }
 
 // Collects the program's debug lines (from any thread) while it lives.
@@ -250,6 +272,16 @@ inline QPixmap ShownPixmap(const QLabel *label)
 #else
     return label->pixmap(Qt::ReturnByValue);
 #endif
+}
+
+// Whether every byte of a block is 0.
+inline bool AllZero(const unsigned char *block, int size)
+{
+    for (int i = 0; i < size; ++i) {
+        if (block[i] != 0)
+            return false;
+    }
+    return true;
 }
 
 // An empty directory of the test's own in which discovery looks for the

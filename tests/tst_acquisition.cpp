@@ -136,24 +136,6 @@ namespace {
 
 const char kJoinChild[] = "--child-join-failure";
 
-QPixmap LabelPixmap(const QLabel *label)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return label->pixmap();
-#else
-    return label->pixmap(Qt::ReturnByValue);
-#endif
-}
-
-bool AllZero(const unsigned char *block, int size)
-{
-    for (int i = 0; i < size; ++i) {
-        if (block[i] != 0)
-            return false;
-    }
-    return true;
-}
-
 QString FrameTime(int total, int seconds)
 {
     return QStringLiteral("%1 frames shown\nin %2s").arg(total).arg(seconds);
@@ -231,7 +213,7 @@ int JoinFailureChild(int argc, char **argv)
 
 } // namespace
 
-class TstAcquisition : public QObject
+class TestAcquisition : public QObject
 {
     Q_OBJECT
 
@@ -258,12 +240,13 @@ private slots:
     void workerNotJoined();
 };
 
-void TstAcquisition::initTestCase()
+void TestAcquisition::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     QVERIFY(portDir.isActive());
 }
 
-void TstAcquisition::init()
+void TestAcquisition::init()
 {
     ResetRecord();
     gFailCreateFor = nullptr;
@@ -272,14 +255,14 @@ void TstAcquisition::init()
     f_Acknowledge = true;
 }
 
-void TstAcquisition::cleanup()
+void TestAcquisition::cleanup()
 {
     gFailCreateFor = nullptr;
     gFailAllCreates = false;
     QCOMPARE(pMainWindow, static_cast<MainWindow *>(nullptr));
 }
 
-void TstAcquisition::runStatesAndTimer()
+void TestAcquisition::runStatesAndTimer()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -329,7 +312,7 @@ void TstAcquisition::runStatesAndTimer()
 
 // Every cycle creates and joins the receive, reference and conversion
 // workers, in that order, with default attributes and their own handles.
-void TstAcquisition::cycleRunsThreeWorkersInOrder()
+void TestAcquisition::cycleRunsThreeWorkersInOrder()
 {
     MainWindow w;
     QVERIFY(testsupport::RunUntil(w, [&] { return CreateCount() >= 12; }));
@@ -348,7 +331,7 @@ void TstAcquisition::cycleRunsThreeWorkersInOrder()
     QCOMPARE(gJoinsOfFailedCreates, 0);
 }
 
-void TstAcquisition::stopBeforeFirstRun()
+void TestAcquisition::stopBeforeFirstRun()
 {
     MainWindow w;
     QVERIFY(w.ui->pushButton_Stop->isEnabled());
@@ -373,7 +356,7 @@ void TstAcquisition::stopBeforeFirstRun()
 
 // Stop released in the middle of a run: the cycle under way finishes every
 // step, including sending a pending command, and no other cycle begins.
-void TstAcquisition::stopLetsCycleFinish()
+void TestAcquisition::stopLetsCycleFinish()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -403,7 +386,7 @@ void TstAcquisition::stopLetsCycleFinish()
     Detach(w);
 }
 
-void TstAcquisition::windDown()
+void TestAcquisition::windDown()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -433,12 +416,12 @@ void TstAcquisition::windDown()
     QVERIFY(during);
 
     QCOMPARE(iErrorFrame, -1);
-    QVERIFY(AllZero(w.pRawFrame1, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pRawFrame2, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pRefFrame, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pImage8, FRAME_PIXELS));
+    QVERIFY(testsupport::AllZero(w.pRawFrame1, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pRawFrame2, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pRefFrame, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pImage8, FRAME_PIXELS));
     QVERIFY(!w.pixLogo.isNull());
-    QCOMPARE(LabelPixmap(ui->DisplayImage).toImage(), w.pixLogo.toImage());
+    QCOMPARE(testsupport::ShownPixmap(ui->DisplayImage).toImage(), w.pixLogo.toImage());
     QCOMPARE(ui->label_FrameRate->text(), QString());
     QCOMPARE(ui->label_Frame_Time->text(), FrameTime(250, 10)); // no tick in this short run
     QVERIFY(!ui->checkBox_ApplyNUC->isChecked());
@@ -455,7 +438,7 @@ void TstAcquisition::windDown()
 
 // Nothing looks for the device before a run, and the first look comes with
 // the run's first tick; the port then stays open after the run.
-void TstAcquisition::noProbeUntilRunTick()
+void TestAcquisition::noProbeUntilRunTick()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -490,7 +473,7 @@ void TstAcquisition::noProbeUntilRunTick()
 }
 
 // The tick's arithmetic and texts, one tick at a time.
-void TstAcquisition::tickTexts()
+void TestAcquisition::tickTexts()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -532,7 +515,7 @@ void TstAcquisition::tickTexts()
 // Ticks of a real run: totals restart at Start, the first tick writes 1s, the
 // rate readout keeps its caption while no port is open, and the time readout
 // keeps the run's totals afterwards.
-void TstAcquisition::tickDuringRun()
+void TestAcquisition::tickDuringRun()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -559,7 +542,7 @@ void TstAcquisition::tickDuringRun()
 }
 
 // Frames shown during a run reach both readouts with the same count.
-void TstAcquisition::framesCountedInReadouts()
+void TestAcquisition::framesCountedInReadouts()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -602,7 +585,7 @@ void TstAcquisition::framesCountedInReadouts()
 
 // No worker can be created: every step runs on the GUI thread, the frames
 // still come through, and one line reports the streak.
-void TstAcquisition::workerNotCreated()
+void TestAcquisition::workerNotCreated()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -623,7 +606,7 @@ void TstAcquisition::workerNotCreated()
         [&] {
             shown += w.iFramesShown;
             w.iFramesShown = 0;
-            pictureSize = LabelPixmap(w.ui->DisplayImage).size();
+            pictureSize = testsupport::ShownPixmap(w.ui->DisplayImage).size();
             return shown >= 2 && CreateCount() >= 30;
         },
         10000, [&] { feeder.pump(); });
@@ -660,7 +643,7 @@ void TstAcquisition::workerNotCreated()
     Detach(w);
 }
 
-void TstAcquisition::workerNotCreatedPerStep_data()
+void TestAcquisition::workerNotCreatedPerStep_data()
 {
     QTest::addColumn<QString>("step");
     QTest::newRow("receive") << QStringLiteral("receive");
@@ -670,7 +653,7 @@ void TstAcquisition::workerNotCreatedPerStep_data()
 
 // Only one step's worker fails: the other two succeed in between, so each
 // cycle is a new streak and reports it once.
-void TstAcquisition::workerNotCreatedPerStep()
+void TestAcquisition::workerNotCreatedPerStep()
 {
     QFETCH(QString, step);
     void *(*entry)(void *) = step == QLatin1String("receive")     ? fn_thread_GetDataFromSerial
@@ -701,7 +684,7 @@ void TstAcquisition::workerNotCreatedPerStep()
 
 // A worker that cannot be joined may still be running: the program stops at
 // once, before any further step, with status 1.
-void TstAcquisition::workerNotJoined()
+void TestAcquisition::workerNotJoined()
 {
     QTemporaryDir ports;
     QVERIFY(ports.isValid());
@@ -731,7 +714,7 @@ int main(int argc, char **argv)
         return JoinFailureChild(argc, argv);
     QApplication application(argc, argv);
     application.setAttribute(Qt::AA_Use96Dpi, true);
-    TstAcquisition test;
+    TestAcquisition test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }

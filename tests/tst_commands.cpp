@@ -135,6 +135,74 @@ private:
     int which;
 };
 
+// The ways the write of a command fails in failedWriteLeavesChannelOpen.
+enum WriteFailure { PipeReadEnd, ReadOnlyFile, PipeWithoutReader, FileSizeLimit };
+
+// The file size limit of the short write; the command starts three bytes before it.
+const off_t kFileLimit = off_t(1) << 30;
+
+// A port descriptor on which the program's write of a command fails, the
+// reason the program gives for it, and what the descriptor needs while it lives.
+struct FailingPort
+{
+    FailingPort() = default;
+    FailingPort(const FailingPort &) = delete;
+    FailingPort &operator=(const FailingPort &) = delete;
+    ~FailingPort()
+    {
+        if (own && fd > 0)
+            close(fd);
+    }
+
+    Pipe readEnd;
+    LimitGuard limit{RLIMIT_FSIZE};
+    QTemporaryDir scratch;
+    int fd = -1;
+    bool own = true; // closed here, not by the pipe
+    QString why;
+    bool ready = false; // set up whole: no check failed and the case is not skipped
+};
+
+void OpenFailingPort(WriteFailure failure, FailingPort &port)
+{
+    switch (failure) {
+    case PipeReadEnd:
+        port.fd = port.readEnd.readFd();
+        port.own = false;
+        port.why = QString::fromLocal8Bit(strerror(EBADF));
+        break;
+    case ReadOnlyFile:
+        port.fd = open("/dev/null", O_RDONLY);
+        port.why = QString::fromLocal8Bit(strerror(EBADF));
+        break;
+    case PipeWithoutReader: {
+        int fds[2];
+        QVERIFY(::pipe(fds) == 0);
+        close(fds[0]);
+        port.fd = fds[1];
+        port.why = QString::fromLocal8Bit(strerror(EPIPE));
+        break;
+    }
+    case FileSizeLimit: {
+        // A real short write: the file may grow to the limit only.
+        QVERIFY(port.limit.saved);
+        if (port.limit.old.rlim_max != RLIM_INFINITY && port.limit.old.rlim_max < rlim_t(kFileLimit))
+            QSKIP("the hard file size limit is too low for this case");
+        QVERIFY(port.scratch.isValid());
+        port.fd = open(QFile::encodeName(port.scratch.filePath(QStringLiteral("port"))).constData(),
+                       O_RDWR | O_CREAT, 0600);
+        QVERIFY(port.fd > 0);
+        QCOMPARE(lseek(port.fd, kFileLimit - 3, SEEK_SET), kFileLimit - 3);
+        struct rlimit lower = port.limit.old;
+        lower.rlim_cur = rlim_t(kFileLimit);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &lower) == 0);
+        port.why = QStringLiteral("only 3 bytes written");
+        break;
+    }
+    }
+    port.ready = true;
+}
+
 } // namespace
 
 class TestCommands : public QObject
@@ -215,6 +283,7 @@ private:
 
 void TestCommands::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     // A write to a pipe without reader must come back as EPIPE, not kill us.
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
@@ -938,14 +1007,16 @@ void TestCommands::noPortDropsRequests()
 
 void TestCommands::failedWriteLeavesChannelOpen_data()
 {
-    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("failure");
     QTest::addColumn<bool>("sensor");
-    const QStringList failures{QStringLiteral("pipe read end"), QStringLiteral("read-only file"),
-                               QStringLiteral("pipe without reader"),
-                               QStringLiteral("file size limit")};
-    for (const QString &f : failures) {
-        QTest::newRow(qPrintable(f + QStringLiteral(", proxy"))) << f << false;
-        QTest::newRow(qPrintable(f + QStringLiteral(", sensor"))) << f << true;
+    const QList<QPair<WriteFailure, QString>> failures{
+        {PipeReadEnd, QStringLiteral("pipe read end")},
+        {ReadOnlyFile, QStringLiteral("read-only file")},
+        {PipeWithoutReader, QStringLiteral("pipe without reader")},
+        {FileSizeLimit, QStringLiteral("file size limit")}};
+    for (const auto &f : failures) {
+        QTest::newRow(qPrintable(f.second + QStringLiteral(", proxy"))) << int(f.first) << false;
+        QTest::newRow(qPrintable(f.second + QStringLiteral(", sensor"))) << int(f.first) << true;
     }
 }
 
@@ -953,62 +1024,27 @@ void TestCommands::failedWriteLeavesChannelOpen_data()
 // acknowledgement: the next one goes out in the next cycle.
 void TestCommands::failedWriteLeavesChannelOpen()
 {
-    QFETCH(QString, failure);
+    QFETCH(int, failure);
     QFETCH(bool, sensor);
-    Pipe readEnd;
-    int badFd = -1;
-    bool ownFd = true;
-    QString why;
-    LimitGuard limit(RLIMIT_FSIZE);
-    QTemporaryDir scratch;
-    const off_t fileLimit = off_t(1) << 30;
-    if (failure == QLatin1String("pipe read end")) {
-        badFd = readEnd.readFd();
-        ownFd = false;
-        why = QString::fromLocal8Bit(strerror(EBADF));
-    } else if (failure == QLatin1String("read-only file")) {
-        badFd = open("/dev/null", O_RDONLY);
-        why = QString::fromLocal8Bit(strerror(EBADF));
-    } else if (failure == QLatin1String("pipe without reader")) {
-        int fds[2];
-        QVERIFY(::pipe(fds) == 0);
-        close(fds[0]);
-        badFd = fds[1];
-        why = QString::fromLocal8Bit(strerror(EPIPE));
-    } else {
-        // A real short write: the file may grow to the limit only, and the
-        // command starts three bytes before it.
-        QVERIFY(limit.saved);
-        if (limit.old.rlim_max != RLIM_INFINITY && limit.old.rlim_max < rlim_t(fileLimit))
-            QSKIP("the hard file size limit is too low for this case");
-        QVERIFY(scratch.isValid());
-        badFd = open(QFile::encodeName(scratch.filePath(QStringLiteral("port"))).constData(),
-                     O_RDWR | O_CREAT, 0600);
-        QVERIFY(badFd > 0);
-        QCOMPARE(lseek(badFd, fileLimit - 3, SEEK_SET), fileLimit - 3);
-        struct rlimit lower = limit.old;
-        lower.rlim_cur = rlim_t(fileLimit);
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &lower) == 0);
-        why = QStringLiteral("only 3 bytes written");
-    }
-    QVERIFY(badFd > 0);
-    // However the test ends, the window is left with the good port and the
-    // failing descriptor is closed once.
-    struct BadPort
+    FailingPort bad;
+    OpenFailingPort(WriteFailure(failure), bad);
+    if (!bad.ready)
+        return; // a check of the set-up failed, or the case is skipped here
+    QVERIFY(bad.fd > 0);
+    // However the test ends, the window is left with the good port (the
+    // failing descriptor is closed once, by `bad`).
+    struct GoodPortBack
     {
         MainWindow *w;
-        int fd;
-        bool own;
+        int bad;
         int good;
-        ~BadPort()
+        ~GoodPortBack()
         {
-            if (w->fdSerial == fd)
+            if (w->fdSerial == bad)
                 w->fdSerial = good;
-            if (own)
-                close(fd);
         }
-    } badPort{window.get(), badFd, ownFd, portFd};
-    attach(badFd, device->slavePath());
+    } goodPortBack{window.get(), bad.fd, portFd};
+    attach(bad.fd, device->slavePath());
 
     setSpins(5, 42);
     if (sensor) {
@@ -1030,17 +1066,17 @@ void TestCommands::failedWriteLeavesChannelOpen()
         return n == 4;
     }));
     QByteArray partial(3, '\0');
-    if (failure == QLatin1String("file size limit"))
-        QCOMPARE(pread(badFd, partial.data(), 3, fileLimit - 3), ssize_t(3));
+    if (failure == FileSizeLimit)
+        QCOMPARE(pread(bad.fd, partial.data(), 3, kFileLimit - 3), ssize_t(3));
     const QByteArray first = sensor ? "!E0005" : "!1abcd";
     const QByteArray second = sensor ? "!F0042" : "!2wxyz";
     const QByteArray port = device->slavePath();
-    QCOMPARE(logAfterFailure, (QStringList{SentLine(first, port), NotSentLine(first, why)}));
-    QCOMPARE(programLog(), (QStringList{SentLine(first, port), NotSentLine(first, why),
+    QCOMPARE(logAfterFailure, (QStringList{SentLine(first, port), NotSentLine(first, bad.why)}));
+    QCOMPARE(programLog(), (QStringList{SentLine(first, port), NotSentLine(first, bad.why),
                                         SentLine(second, port)}));
     QCOMPARE(deviceBytes(6), second);
     QCOMPARE(boxes->seen, QStringList());
-    if (failure == QLatin1String("file size limit"))
+    if (failure == FileSizeLimit)
         QCOMPARE(partial, first.left(3));
 }
 

@@ -15,7 +15,7 @@
 
 using namespace testsupport;
 
-class tst_discovery : public QObject
+class TestDiscovery : public QObject
 {
     Q_OBJECT
 
@@ -43,13 +43,14 @@ private:
     std::unique_ptr<MainWindow> window;
 };
 
-void tst_discovery::initTestCase()
+void TestDiscovery::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     ports.reset(new PortDirectory);
     QVERIFY(ports->isActive());
 }
 
-void tst_discovery::init()
+void TestDiscovery::init()
 {
     QDir nodes(ports->path());
     for (const QString &name : nodes.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
@@ -57,14 +58,14 @@ void tst_discovery::init()
     window.reset(new MainWindow);
 }
 
-void tst_discovery::cleanup()
+void TestDiscovery::cleanup()
 {
     if (window->fdSerial > 0)
         close(window->fdSerial);
     window.reset();
 }
 
-void tst_discovery::fillBuffers(unsigned char value)
+void TestDiscovery::fillBuffers(unsigned char value)
 {
     memset(window->pRawFrame1, value, RAW_FRAME_SIZE);
     memset(window->pRawFrame2, value, RAW_FRAME_SIZE);
@@ -72,7 +73,7 @@ void tst_discovery::fillBuffers(unsigned char value)
     memset(window->pImage8, value, FRAME_PIXELS);
 }
 
-bool tst_discovery::buffersAreZero() const
+bool TestDiscovery::buffersAreZero() const
 {
     const QByteArray zeroRaw(RAW_FRAME_SIZE, '\0');
     const QByteArray zeroImage(FRAME_PIXELS, '\0');
@@ -82,7 +83,7 @@ bool tst_discovery::buffersAreZero() const
            && memcmp(window->pImage8, zeroImage.constData(), FRAME_PIXELS) == 0;
 }
 
-void tst_discovery::patternsAreCheckedBeforeUse_data()
+void TestDiscovery::patternsAreCheckedBeforeUse_data()
 {
     QTest::addColumn<QByteArray>("candidate");
     QTest::addColumn<bool>("accepted");
@@ -99,7 +100,7 @@ void tst_discovery::patternsAreCheckedBeforeUse_data()
 // Discovery formats the pattern with every number up to 254: a pattern that
 // could read an argument it was not given, or overrun the path buffer, is
 // refused and the previous one stays.
-void tst_discovery::patternsAreCheckedBeforeUse()
+void TestDiscovery::patternsAreCheckedBeforeUse()
 {
     QFETCH(QByteArray, candidate);
     QFETCH(bool, accepted);
@@ -110,7 +111,7 @@ void tst_discovery::patternsAreCheckedBeforeUse()
     QVERIFY(SetPortPattern(ports->patternText().constData()));
 }
 
-void tst_discovery::noDeviceChangesNothing()
+void TestDiscovery::noDeviceChangesNothing()
 {
     LogCapture log;
     fillBuffers(0x55);
@@ -122,7 +123,7 @@ void tst_discovery::noDeviceChangesNothing()
     QCOMPARE(window->pRefFrame[0], static_cast<unsigned char>(0x55));
 }
 
-void tst_discovery::lowestNumberWinsAndConnects()
+void TestDiscovery::lowestNumberWinsAndConnects()
 {
     Pty low, high;
     QVERIFY(link(high, 3) && link(low, 7) && link(high, 12));
@@ -149,7 +150,7 @@ void tst_discovery::lowestNumberWinsAndConnects()
     QCOMPARE(ReadFrom(fd, 2), QByteArray("\x81\x82"));
 }
 
-void tst_discovery::failedAttemptRetriesTheSamePath_data()
+void TestDiscovery::failedAttemptRetriesTheSamePath_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
@@ -160,7 +161,7 @@ void tst_discovery::failedAttemptRetriesTheSamePath_data()
 // A node that exists but cannot be used is tried again at every tick; a
 // working adapter with a higher number is not tried while it exists. Each
 // attempt still enables "Take FPN Ref" and clears the buffers.
-void tst_discovery::failedAttemptRetriesTheSamePath()
+void TestDiscovery::failedAttemptRetriesTheSamePath()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
@@ -193,7 +194,7 @@ void tst_discovery::failedAttemptRetriesTheSamePath()
     QCOMPARE(QString::fromLocal8Bit(window->pPortName), node(2));
 }
 
-void tst_discovery::numbersFrom255AreNeverProbed()
+void TestDiscovery::numbersFrom255AreNeverProbed()
 {
     Pty pty;
     QVERIFY(link(pty, 255) && link(pty, 1000));
@@ -208,7 +209,7 @@ void tst_discovery::numbersFrom255AreNeverProbed()
     QCOMPARE(QString::fromLocal8Bit(window->pPortName), node(254));
 }
 
-void tst_discovery::unplugRestoresTheUnconnectedLook()
+void TestDiscovery::unplugRestoresTheUnconnectedLook()
 {
     Pty pty;
     QVERIFY(link(pty, 0));
@@ -242,7 +243,7 @@ void tst_discovery::unplugRestoresTheUnconnectedLook()
 
 // The adapter goes away during a run and comes back under another number:
 // the run goes on, frames stop and resume, and the readout follows.
-void tst_discovery::replugUnderAnotherNumberDuringARun()
+void TestDiscovery::replugUnderAnotherNumberDuringARun()
 {
     Pty first, second;
     QVERIFY(link(first, 0));
@@ -285,5 +286,5 @@ void tst_discovery::replugUnderAnotherNumberDuringARun()
     QVERIFY(window->fdSerial > 0);
 }
 
-QTEST_MAIN(tst_discovery)
+QTEST_MAIN(TestDiscovery)
 #include "tst_discovery.moc"

@@ -82,7 +82,7 @@ int MedianNeighbourDifference(const std::vector<int> &picture)
 
 } // namespace
 
-class tst_endtoend : public QObject
+class TestEndToEnd : public QObject
 {
     Q_OBJECT
 
@@ -102,21 +102,22 @@ private:
     std::unique_ptr<MainWindow> window;
 };
 
-void tst_endtoend::initTestCase()
+void TestEndToEnd::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE_SIM")).isExecutable());
     ports.reset(new PortDirectory);
     QVERIFY(ports->isActive());
 }
 
-void tst_endtoend::init()
+void TestEndToEnd::init()
 {
     window.reset(new MainWindow);
     ResetReceiver(*window);
     f_Acknowledge = true;
 }
 
-void tst_endtoend::cleanup()
+void TestEndToEnd::cleanup()
 {
     if (window->fdSerial > 0)
         close(window->fdSerial);
@@ -125,7 +126,7 @@ void tst_endtoend::cleanup()
 
 // Every frame the simulator calls good is shown once; every bad one gives
 // exactly one mismatch line and no picture.
-void tst_endtoend::goodFramesShownBadFramesRejected()
+void TestEndToEnd::goodFramesShownBadFramesRejected()
 {
     Simulator sim(node(), QStringList() << "--fast" << "--frames" << "40" << "--bad-checksum" << "5"
                                         << "--lose-start" << "7" << "--extra-byte" << "11"
@@ -152,7 +153,7 @@ void tst_endtoend::goodFramesShownBadFramesRejected()
 
 // The simulator adds a fixed per-pixel pattern to its scene. Taken as the
 // reference and subtracted, it leaves a flat background.
-void tst_endtoend::referenceCorrectionFlattensTheFixedPattern()
+void TestEndToEnd::referenceCorrectionFlattensTheFixedPattern()
 {
     Simulator sim(node(), QStringList());
     QVERIFY(sim.started());
@@ -184,7 +185,7 @@ void tst_endtoend::referenceCorrectionFlattensTheFixedPattern()
 // Proxy commands and a sensor register write, typed into the command window
 // as the operator does: the device receives them in order, one per
 // acknowledgement.
-void tst_endtoend::commandsPacedByAcknowledgements()
+void TestEndToEnd::commandsPacedByAcknowledgements()
 {
     Simulator sim(node(), QStringList());
     QVERIFY(sim.started());
@@ -215,5 +216,5 @@ void tst_endtoend::commandsPacedByAcknowledgements()
                            << "Command : !F0042 sent to " + node());
 }
 
-QTEST_MAIN(tst_endtoend)
+QTEST_MAIN(TestEndToEnd)
 #include "tst_endtoend.moc"

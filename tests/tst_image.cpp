@@ -23,21 +23,13 @@
 #include <functional>
 #include <memory>
 #include <pthread.h>
+#include <vector>
 
 using namespace testsupport;
 
 namespace {
 
 using Grey = std::function<int(int)>; // grey level of pixel i
-
-QPixmap Shown(const QLabel *label)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return label->pixmap();
-#else
-    return label->pixmap(Qt::ReturnByValue);
-#endif
-}
 
 void Store(unsigned char *buffer, const QByteArray &raw)
 {
@@ -161,11 +153,12 @@ QByteArray PatternFrame(int scene)
 
 } // namespace
 
-class ImageTest : public QObject
+class TestImage : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -216,7 +209,12 @@ private:
     std::unique_ptr<OpenPort> port;
 };
 
-void ImageTest::init()
+void TestImage::initTestCase()
+{
+    QVERIFY(testsupport::StandardDescriptorsTaken());
+}
+
+void TestImage::init()
 {
     window.reset(new MainWindow);
     port.reset(new OpenPort);
@@ -226,7 +224,7 @@ void ImageTest::init()
     f_FrameAcquired = false;
 }
 
-void ImageTest::cleanup()
+void TestImage::cleanup()
 {
     // A port the window opened itself is closed as the operator would; the
     // stand-in descriptor belongs to the test.
@@ -240,7 +238,7 @@ void ImageTest::cleanup()
     f_SwitchImage = false;
 }
 
-void ImageTest::Ready(const QByteArray &raw, bool switchImage)
+void TestImage::Ready(const QByteArray &raw, bool switchImage)
 {
     f_SwitchImage = switchImage;
     Store(switchImage ? window->pRawFrame1 : window->pRawFrame2, raw);
@@ -268,7 +266,7 @@ struct TypedLog
 };
 } // namespace
 
-void ImageTest::constructionAllocatesZeroedBuffersAndLogs()
+void TestImage::constructionAllocatesZeroedBuffersAndLogs()
 {
     // Leave dirty blocks of the buffers' sizes behind, so that buffers that
     // were not zeroed would likely show it.
@@ -322,7 +320,7 @@ void ImageTest::constructionAllocatesZeroedBuffersAndLogs()
 
 // ---------------------------------------------------------------- conversion
 
-void ImageTest::plainConversion_data()
+void TestImage::plainConversion_data()
 {
     QTest::addColumn<int>("upper");
     QTest::addColumn<int>("lower");
@@ -339,7 +337,7 @@ void ImageTest::plainConversion_data()
 }
 
 // Without the correction the reference, the gain and the offset take no part.
-void ImageTest::plainConversion()
+void TestImage::plainConversion()
 {
     QFETCH(int, upper);
     QFETCH(int, lower);
@@ -369,7 +367,7 @@ void ImageTest::plainConversion()
     }
 }
 
-void ImageTest::plainConversionOfEveryPixel()
+void TestImage::plainConversionOfEveryPixel()
 {
     const QByteArray raw = RawFrame([](int i) { return (i * 2473 + 11) % 16384; });
     Ready(raw);
@@ -378,7 +376,7 @@ void ImageTest::plainConversionOfEveryPixel()
     CHECK_IMAGE(window->pImage8, [](int i) { return (i * 2473 + 11) % 16384 / 64; });
 }
 
-void ImageTest::correctedConversion_data()
+void TestImage::correctedConversion_data()
 {
     QTest::addColumn<int>("gain");
     QTest::addColumn<int>("offset");
@@ -417,7 +415,7 @@ void ImageTest::correctedConversion_data()
 
 // Every pixel of the frame lies `above` above its own reference sample; the
 // reference samples differ from pixel to pixel.
-void ImageTest::correctedConversion()
+void TestImage::correctedConversion()
 {
     QFETCH(int, gain);
     QFETCH(int, offset);
@@ -447,7 +445,7 @@ void ImageTest::correctedConversion()
 
 // Differences that vary from pixel to pixel, against the same rule written
 // as a floor division: grey = clamp(floor(gain x (4 x difference + offset) / 256)).
-void ImageTest::correctedConversionOfEveryPixel()
+void TestImage::correctedConversionOfEveryPixel()
 {
     const auto reference = [](int i) { return 3000 + (i * 131) % 9000; };
     const auto sample = [](int i) { return (i * 2473 + 11) % 16384; };
@@ -469,7 +467,7 @@ void ImageTest::correctedConversionOfEveryPixel()
     }
 }
 
-void ImageTest::newestFrameSelection_data()
+void TestImage::newestFrameSelection_data()
 {
     QTest::addColumn<bool>("switchImage");
     QTest::newRow("f_SwitchImage set: pRawFrame1") << true;
@@ -477,7 +475,7 @@ void ImageTest::newestFrameSelection_data()
 }
 
 // The reference copy and the conversion both take the newest frame.
-void ImageTest::newestFrameSelection()
+void TestImage::newestFrameSelection()
 {
     QFETCH(bool, switchImage);
     const QByteArray one = RawFrame([](int i) { return 64 * 10 + i % 64; });  // shows 10
@@ -507,7 +505,7 @@ void ImageTest::newestFrameSelection()
     CHECK_IMAGE(window->pImage8, Uniform(switchImage ? 0 : 190)); // 4 x 12160 / 256
 }
 
-void ImageTest::conversionNeedsAllConditions_data()
+void TestImage::conversionNeedsAllConditions_data()
 {
     QTest::addColumn<bool>("frameReady");
     QTest::addColumn<bool>("referencePending");
@@ -520,7 +518,7 @@ void ImageTest::conversionNeedsAllConditions_data()
     QTest::newRow("nothing") << false << true << false << false;
 }
 
-void ImageTest::conversionNeedsAllConditions()
+void TestImage::conversionNeedsAllConditions()
 {
     QFETCH(bool, frameReady);
     QFETCH(bool, referencePending);
@@ -544,7 +542,7 @@ void ImageTest::conversionNeedsAllConditions()
     }
 }
 
-void ImageTest::referenceCapture_data()
+void TestImage::referenceCapture_data()
 {
     QTest::addColumn<bool>("requested");
     QTest::addColumn<bool>("frameReady");
@@ -556,7 +554,7 @@ void ImageTest::referenceCapture_data()
     QTest::newRow("not requested") << false << true << true << false;
 }
 
-void ImageTest::referenceCapture()
+void TestImage::referenceCapture()
 {
     QFETCH(bool, requested);
     QFETCH(bool, frameReady);
@@ -578,7 +576,7 @@ void ImageTest::referenceCapture()
 }
 
 // The worker entries reach the window through pMainWindow and return null.
-void ImageTest::workerEntriesActOnTheWindow()
+void TestImage::workerEntriesActOnTheWindow()
 {
     QCOMPARE(pMainWindow, window.get());
     const QByteArray frame = RawFrame([](int i) { return (i * 97) % 16384; });
@@ -602,7 +600,7 @@ void ImageTest::workerEntriesActOnTheWindow()
     CHECK_IMAGE(window->pImage8, plain);
 }
 
-void ImageTest::applyNucCheckBox_data()
+void TestImage::applyNucCheckBox_data()
 {
     QTest::addColumn<int>("from");
     QTest::addColumn<int>("to");
@@ -616,7 +614,7 @@ void ImageTest::applyNucCheckBox_data()
 
 // The box decides which conversion the next frame gets: a frame equal to its
 // reference shows its own grey (77) without the correction and black with it.
-void ImageTest::applyNucCheckBox()
+void TestImage::applyNucCheckBox()
 {
     QFETCH(int, from);
     QFETCH(int, to);
@@ -636,7 +634,7 @@ void ImageTest::applyNucCheckBox()
     CHECK_IMAGE(window->pImage8, Uniform(applied ? 0 : 77));
 }
 
-void ImageTest::applyNucSlot_data()
+void TestImage::applyNucSlot_data()
 {
     QTest::addColumn<int>("state");
     QTest::addColumn<bool>("applied");
@@ -645,7 +643,7 @@ void ImageTest::applyNucSlot_data()
     QTest::newRow("2") << 2 << true;
 }
 
-void ImageTest::applyNucSlot()
+void TestImage::applyNucSlot()
 {
     QFETCH(int, state);
     QFETCH(bool, applied);
@@ -658,7 +656,7 @@ void ImageTest::applyNucSlot()
 }
 
 // The request is raised when the button is released, not when it is pressed.
-void ImageTest::takeReferenceButton()
+void TestImage::takeReferenceButton()
 {
     QPushButton *button = window->ui->pushButton_TakeFPN;
     button->setEnabled(true);
@@ -673,7 +671,7 @@ void ImageTest::takeReferenceButton()
 
 // ---------------------------------------------------------------- display
 
-void ImageTest::displaySize()
+void TestImage::displaySize()
 {
     QCOMPARE(imgSize, QSize(504, 480));
     QCOMPARE(window->ui->DisplayImage->size(), imgSize);
@@ -681,7 +679,7 @@ void ImageTest::displaySize()
 
 // Every grey level 0..255 appears; each frame pixel is a 6 x 6 block of its
 // own grey, whatever its neighbours.
-void ImageTest::displayShowsEveryGreyAsBlocks()
+void TestImage::displayShowsEveryGreyAsBlocks()
 {
     const Grey grey = [](int i) { return (i * 37 + i / FRAME_WIDTH) % 256; };
     for (int i = 0; i < FRAME_PIXELS; ++i)
@@ -691,7 +689,7 @@ void ImageTest::displayShowsEveryGreyAsBlocks()
     window->bImageProcessed = true;
     window->DisplayImage();
 
-    const QPixmap shown = Shown(window->ui->DisplayImage);
+    const QPixmap shown = ShownPixmap(window->ui->DisplayImage);
     QCOMPARE(shown.size(), QSize(504, 480));
     const QString why = PictureMismatch(shown.toImage(), grey);
     QVERIFY2(why.isEmpty(), qPrintable(why));
@@ -699,7 +697,7 @@ void ImageTest::displayShowsEveryGreyAsBlocks()
     QVERIFY2(drawn.isEmpty(), qPrintable(drawn));
 }
 
-void ImageTest::displayUniform_data()
+void TestImage::displayUniform_data()
 {
     QTest::addColumn<int>("grey");
     QTest::newRow("black") << 0;
@@ -709,7 +707,7 @@ void ImageTest::displayUniform_data()
     QTest::newRow("grey 254") << 254;
 }
 
-void ImageTest::displayUniform()
+void TestImage::displayUniform()
 {
     QFETCH(int, grey);
     memset(window->pImage8, grey, FRAME_PIXELS);
@@ -717,14 +715,14 @@ void ImageTest::displayUniform()
     window->fdSerial = port->fd();
     window->bImageProcessed = true;
     window->DisplayImage();
-    const QPixmap shown = Shown(window->ui->DisplayImage);
+    const QPixmap shown = ShownPixmap(window->ui->DisplayImage);
     QCOMPARE(shown.size(), QSize(504, 480));
     const QString why = PictureMismatch(shown.toImage(), Uniform(grey));
     QVERIFY2(why.isEmpty(), qPrintable(why));
 }
 
 // Pixel 85 is row 1, column 1: screen pixels 6..11 in both directions.
-void ImageTest::displayPixel85Block()
+void TestImage::displayPixel85Block()
 {
     memset(window->pImage8, 0, FRAME_PIXELS);
     window->pImage8[85] = 255;
@@ -732,7 +730,7 @@ void ImageTest::displayPixel85Block()
     window->fdSerial = port->fd();
     window->bImageProcessed = true;
     window->DisplayImage();
-    const QImage shown = Shown(window->ui->DisplayImage).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shown = ShownPixmap(window->ui->DisplayImage).toImage().convertToFormat(QImage::Format_RGB32);
     QCOMPARE(shown.size(), QSize(504, 480));
     for (int y = 0; y < 20; ++y) {
         for (int x = 0; x < 20; ++x) {
@@ -743,9 +741,9 @@ void ImageTest::displayPixel85Block()
     }
 }
 
-void ImageTest::displayOncePerFrame()
+void TestImage::displayOncePerFrame()
 {
-    const QPixmap logo = Shown(window->ui->DisplayImage);
+    const QPixmap logo = ShownPixmap(window->ui->DisplayImage);
     QVERIFY(!logo.isNull());
     QVERIFY(logo.size() != QSize(504, 480));
     memset(window->pImage8, 40, FRAME_PIXELS);
@@ -757,7 +755,7 @@ void ImageTest::displayOncePerFrame()
     QCOMPARE(window->iFramesShown, 6);
     QVERIFY(!window->bImageProcessed);
     QVERIFY(!f_FrameRdy);
-    const QPixmap first = Shown(window->ui->DisplayImage);
+    const QPixmap first = ShownPixmap(window->ui->DisplayImage);
     QVERIFY(PictureMismatch(first.toImage(), Uniform(40)).isEmpty());
 
     // A second call in the same cycle changes nothing, even with a new picture
@@ -765,7 +763,7 @@ void ImageTest::displayOncePerFrame()
     memset(window->pImage8, 200, FRAME_PIXELS);
     window->DisplayImage();
     QCOMPARE(window->iFramesShown, 6);
-    QCOMPARE(Shown(window->ui->DisplayImage).cacheKey(), first.cacheKey());
+    QCOMPARE(ShownPixmap(window->ui->DisplayImage).cacheKey(), first.cacheKey());
     QVERIFY(PictureMismatch(Drawn(window->ui->DisplayImage), Uniform(40)).isEmpty());
 
     // The next verified and converted frame is shown and counted.
@@ -777,7 +775,7 @@ void ImageTest::displayOncePerFrame()
     QVERIFY2(why.isEmpty(), qPrintable(why));
 }
 
-void ImageTest::displayNeedsAllConditions_data()
+void TestImage::displayNeedsAllConditions_data()
 {
     QTest::addColumn<bool>("frameReady");
     QTest::addColumn<bool>("portOpen");
@@ -788,12 +786,12 @@ void ImageTest::displayNeedsAllConditions_data()
     QTest::newRow("nothing") << false << false << false;
 }
 
-void ImageTest::displayNeedsAllConditions()
+void TestImage::displayNeedsAllConditions()
 {
     QFETCH(bool, frameReady);
     QFETCH(bool, portOpen);
     QFETCH(bool, processed);
-    const qint64 logoKey = Shown(window->ui->DisplayImage).cacheKey();
+    const qint64 logoKey = ShownPixmap(window->ui->DisplayImage).cacheKey();
     QCOMPARE(logoKey, window->pixLogo.cacheKey());
     memset(window->pImage8, 99, FRAME_PIXELS);
     f_FrameRdy = frameReady;
@@ -801,7 +799,7 @@ void ImageTest::displayNeedsAllConditions()
     window->bImageProcessed = processed;
     window->iFramesShown = 3;
     window->DisplayImage();
-    QCOMPARE(Shown(window->ui->DisplayImage).cacheKey(), logoKey);
+    QCOMPARE(ShownPixmap(window->ui->DisplayImage).cacheKey(), logoKey);
     QCOMPARE(window->iFramesShown, 3);
     QCOMPARE(f_FrameRdy, frameReady);
     QCOMPARE(window->bImageProcessed, processed);
@@ -809,90 +807,383 @@ void ImageTest::displayNeedsAllConditions()
 
 // ---------------------------------------------------------------- runs
 
-// Take FPN Ref while the port is open but no good frame comes: the request
-// waits, the box stays disabled, the logo stays. A frame with a wrong checksum
-// changes nothing. The first verified frame becomes the reference, the box is
-// enabled in that very cycle, and the frame is on the screen in that cycle too.
-void ImageTest::runReferenceWaitsForVerifiedFrame()
-{
-    MainWindow &w = *window;
-    FakeAdapter adapter;
-    QVERIFY(adapter.ok);
-    const QByteArray frame = RawFrame([](int i) { return (i * 97 + 5) % 16384; });
-    const qint64 logoKey = w.pixLogo.cacheKey();
+namespace {
 
-    enum { Connecting, Idle, BadFrame, GoodFrame, Done } stage = Connecting;
-    QString problem;
-    int idlePasses = 0;
-    int errorsBefore = 0;
-    const auto fail = [&](const QString &what) {
+// A run of the acquisition loop with the device plugged in as ttyUSB0, told
+// as stages: pass() runs on every turn of the loop's event processing and
+// moves the stage on, or notes the first thing that went wrong. The run ends
+// at the last stage or at the first problem.
+class StagedRun
+{
+public:
+    explicit StagedRun(MainWindow &window) : w(window) {}
+    virtual ~StagedRun() = default;
+    StagedRun(const StagedRun &) = delete;
+    StagedRun &operator=(const StagedRun &) = delete;
+
+    bool plugged() const { return adapter.ok; }
+    // Whether the last stage was reached within timeoutMs.
+    bool run(int timeoutMs)
+    {
+        return RunUntil(
+            w, [this] { return done() || !problem.isEmpty(); }, timeoutMs, [this] { pass(); });
+    }
+
+    QString problem; // the first thing that went wrong, or empty
+
+protected:
+    virtual bool done() const = 0;
+    virtual void pass() = 0;
+    void fail(const QString &what)
+    {
         if (problem.isEmpty())
             problem = what;
-    };
-    const auto waiting = [&](const char *when) {
+    }
+    qint64 shownKey() const { return ShownPixmap(w.ui->DisplayImage).cacheKey(); }
+
+    MainWindow &w;
+    FakeAdapter adapter;
+};
+
+// Take FPN Ref at connection, 50 passes without a frame, a frame with a
+// wrong checksum, then the same frame good.
+class ReferenceWaitRun : public StagedRun
+{
+public:
+    ReferenceWaitRun(MainWindow &window, const QByteArray &sent)
+        : StagedRun(window), frame(sent), logoKey(window.pixLogo.cacheKey())
+    {
+    }
+    enum { Connecting, Idle, BadFrame, GoodFrame, Done } stage = Connecting;
+
+private:
+    bool done() const override { return stage == Done; }
+    void pass() override
+    {
+        switch (stage) {
+        case Connecting:
+            if (w.fdSerial == 0)
+                return;
+            if (!w.ui->pushButton_TakeFPN->isEnabled())
+                return fail(QStringLiteral("Take FPN Ref not enabled by the connection"));
+            QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
+            if (!w.bTakeReference)
+                return fail(QStringLiteral("no request after Take FPN Ref"));
+            stage = Idle;
+            return;
+        case Idle:
+            waiting("with no frame");
+            if (++idlePasses < 50)
+                return;
+            errorsBefore = iErrorFrame;
+            if (!adapter.pty.send(WireFrame(frame, 1)))
+                return fail(QStringLiteral("could not send"));
+            stage = BadFrame;
+            return;
+        case BadFrame:
+            waiting("after a bad frame");
+            if (iErrorFrame == errorsBefore)
+                return;
+            if (!adapter.pty.send(WireFrame(frame)))
+                return fail(QStringLiteral("could not send"));
+            stage = GoodFrame;
+            return;
+        case GoodFrame:
+            return goodFrame();
+        case Done:
+            return;
+        }
+    }
+    void goodFrame()
+    {
+        if (!w.ui->checkBox_ApplyNUC->isEnabled()) {
+            if (!w.bTakeReference)
+                return fail(QStringLiteral("reference taken but Apply NUC not enabled in that cycle"));
+            return waiting("before the good frame was taken");
+        }
+        if (w.bTakeReference)
+            fail(QStringLiteral("request still pending with the box enabled"));
+        if (!SameBytes(w.pRefFrame, frame))
+            fail(QStringLiteral("reference is not the frame sent"));
+        if (w.ui->checkBox_ApplyNUC->isChecked() || w.bApplyNUC)
+            fail(QStringLiteral("correction switched on by itself"));
+        const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(frame));
+        if (!why.isEmpty())
+            fail(QStringLiteral("reference frame not shown in its cycle: ") + why);
+        stage = Done;
+    }
+    void waiting(const char *when)
+    {
         if (w.ui->checkBox_ApplyNUC->isEnabled())
             fail(QStringLiteral("Apply NUC enabled %1").arg(QLatin1String(when)));
         if (!w.bTakeReference)
             fail(QStringLiteral("request gone %1").arg(QLatin1String(when)));
-        if (Shown(w.ui->DisplayImage).cacheKey() != logoKey)
+        if (shownKey() != logoKey)
             fail(QStringLiteral("picture changed %1").arg(QLatin1String(when)));
-    };
+    }
 
-    const bool finished = RunUntil(
-        w, [&] { return stage == Done || !problem.isEmpty(); }, 20000,
-        [&] {
-            switch (stage) {
-            case Connecting:
-                if (w.fdSerial == 0)
-                    return;
-                if (!w.ui->pushButton_TakeFPN->isEnabled())
-                    return fail(QStringLiteral("Take FPN Ref not enabled by the connection"));
-                QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
-                if (!w.bTakeReference)
-                    return fail(QStringLiteral("no request after Take FPN Ref"));
-                stage = Idle;
+    const QByteArray frame;
+    const qint64 logoKey;
+    int idlePasses = 0;
+    int errorsBefore = 0;
+};
+
+// All of a frame but its checksum; after 100 passes Take FPN Ref is released
+// and the checksum sent.
+class ReferenceAsFrameCompletesRun : public StagedRun
+{
+public:
+    ReferenceAsFrameCompletesRun(MainWindow &window, const QByteArray &sent)
+        : StagedRun(window), frame(sent), wire(WireFrame(sent)), logoKey(window.pixLogo.cacheKey())
+    {
+    }
+    enum { Connecting, Head, Tail, Done } stage = Connecting;
+
+private:
+    bool done() const override { return stage == Done; }
+    void pass() override
+    {
+        switch (stage) {
+        case Connecting:
+            if (w.fdSerial == 0)
                 return;
-            case Idle:
-                waiting("with no frame");
-                if (++idlePasses < 50)
-                    return;
-                errorsBefore = iErrorFrame;
-                if (!adapter.pty.send(WireFrame(frame, 1)))
-                    return fail(QStringLiteral("could not send"));
-                stage = BadFrame;
+            if (!adapter.pty.send(wire.left(wire.size() - 5))) // all but the checksum
+                return fail(QStringLiteral("could not send"));
+            stage = Head;
+            return;
+        case Head:
+            // Enough cycles to read the head whole; the frame is not complete.
+            if (w.ui->checkBox_ApplyNUC->isEnabled() || shownKey() != logoKey)
+                return fail(QStringLiteral("something happened before the frame was complete"));
+            if (++passes < 100)
                 return;
-            case BadFrame:
-                waiting("after a bad frame");
-                if (iErrorFrame == errorsBefore)
-                    return;
-                if (!adapter.pty.send(WireFrame(frame)))
-                    return fail(QStringLiteral("could not send"));
-                stage = GoodFrame;
+            QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
+            if (!adapter.pty.send(wire.right(5)))
+                return fail(QStringLiteral("could not send"));
+            stage = Tail;
+            return;
+        case Tail:
+            return tail();
+        case Done:
+            return;
+        }
+    }
+    void tail()
+    {
+        if (w.bTakeReference) {
+            // The last bytes have not been read yet.
+            if (w.ui->checkBox_ApplyNUC->isEnabled())
+                fail(QStringLiteral("Apply NUC enabled while the request is pending"));
+            return;
+        }
+        if (!w.ui->checkBox_ApplyNUC->isEnabled())
+            return fail(QStringLiteral("reference taken but Apply NUC not enabled in that cycle"));
+        if (!SameBytes(w.pRefFrame, frame))
+            return fail(QStringLiteral("reference is not the frame sent"));
+        const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(frame));
+        if (!why.isEmpty())
+            return fail(QStringLiteral("reference frame not shown in its cycle: ") + why);
+        stage = Done;
+    }
+
+    const QByteArray frame;
+    const QByteArray wire;
+    const qint64 logoKey;
+    int passes = 0;
+};
+
+// Bursts of moving frames, each begun right after a tick; then the rate
+// after the burst's second and after a silent one.
+class PictureRateRun : public StagedRun
+{
+public:
+    PictureRateRun(MainWindow &window, int framesInBurst)
+        : StagedRun(window), burst(framesInBurst), lastKey(shownKey())
+    {
+    }
+    enum { Connecting, WaitTick, Sending, Counting, Silent, Done } stage = Connecting;
+    int total = 0; // frames shown in this run
+    int retries = 0;
+
+private:
+    bool done() const override { return stage == Done; }
+    void pass() override
+    {
+        switch (stage) {
+        case Connecting:
+            if (w.fdSerial == 0)
                 return;
-            case GoodFrame: {
-                if (!w.ui->checkBox_ApplyNUC->isEnabled()) {
-                    if (!w.bTakeReference)
-                        return fail(QStringLiteral("reference taken but Apply NUC not enabled in that cycle"));
-                    return waiting("before the good frame was taken");
-                }
-                if (w.bTakeReference)
-                    fail(QStringLiteral("request still pending with the box enabled"));
-                if (!SameBytes(w.pRefFrame, frame))
-                    fail(QStringLiteral("reference is not the frame sent"));
-                if (w.ui->checkBox_ApplyNUC->isChecked() || w.bApplyNUC)
-                    fail(QStringLiteral("correction switched on by itself"));
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(frame));
-                if (!why.isEmpty())
-                    fail(QStringLiteral("reference frame not shown in its cycle: ") + why);
+            second = w.iSecondsElapsed;
+            stage = WaitTick;
+            return;
+        case WaitTick:
+            if (w.iSecondsElapsed == second)
+                return;
+            second = w.iSecondsElapsed;
+            sent = 0;
+            sendNext();
+            stage = Sending;
+            return;
+        case Sending:
+            return sending();
+        case Counting:
+            if (w.iSecondsElapsed == second)
+                return;
+            if (w.iSecondsElapsed != second + 1)
+                return again();
+            if (w.ui->label_FrameRate->text() != QStringLiteral("3FPS"))
+                return fail(QStringLiteral("rate after three frames: ") + w.ui->label_FrameRate->text());
+            second = w.iSecondsElapsed;
+            stage = Silent;
+            return;
+        case Silent:
+            if (w.iSecondsElapsed == second)
+                return;
+            if (w.ui->label_FrameRate->text() != QStringLiteral("0FPS"))
+                return fail(QStringLiteral("rate after a silent second: ") + w.ui->label_FrameRate->text());
+            if (shownKey() != lastKey)
+                return fail(QStringLiteral("picture changed without a frame"));
+            stage = Done;
+            return;
+        case Done:
+            return;
+        }
+    }
+    void sending()
+    {
+        const QPixmap shown = ShownPixmap(w.ui->DisplayImage);
+        if (shown.cacheKey() == lastKey)
+            return;
+        lastKey = shown.cacheKey();
+        const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(current));
+        if (!why.isEmpty())
+            return fail(QStringLiteral("frame %1: %2").arg(total).arg(why));
+        ++total;
+        if (w.iSecondsElapsed != second)
+            return again();
+        if (sent < burst)
+            return sendNext();
+        stage = Counting;
+    }
+    void sendNext()
+    {
+        current = MovingFrame(total);
+        ++sent;
+        if (!adapter.pty.send(WireFrame(current)))
+            fail(QStringLiteral("could not send"));
+    }
+    void again()
+    {
+        ++retries;
+        second = w.iSecondsElapsed;
+        stage = WaitTick;
+    }
+
+    const int burst;
+    int sent = 0;   // frames sent in the current burst
+    int second = 0; // ticks seen when the burst began
+    qint64 lastKey;
+    QByteArray current;
+};
+
+// One setting of the correction and the picture it gives.
+struct CorrectionStep
+{
+    bool correct;
+    int gain;
+    int offset;
+    Grey expected;
+};
+
+// Take FPN Ref on the pattern frame, then the scene frame once per step, with
+// the step's settings made on the widgets before it is sent.
+class CorrectionRun : public StagedRun
+{
+public:
+    CorrectionRun(MainWindow &window, const QByteArray &patternFrame, const QByteArray &sceneFrame,
+                  const std::vector<CorrectionStep> &correctionSteps)
+        : StagedRun(window), pattern(patternFrame), scene(sceneFrame), steps(correctionSteps)
+    {
+    }
+    enum { Connecting, Reference, Scene, Done } stage = Connecting;
+    int step = 0;
+
+private:
+    bool done() const override { return stage == Done; }
+    void pass() override
+    {
+        switch (stage) {
+        case Connecting:
+            if (w.fdSerial == 0)
+                return;
+            QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
+            if (!adapter.pty.send(WireFrame(pattern)))
+                return fail(QStringLiteral("could not send"));
+            stage = Reference;
+            return;
+        case Reference: {
+            if (!w.ui->checkBox_ApplyNUC->isEnabled())
+                return;
+            const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(pattern));
+            if (!why.isEmpty())
+                return fail(QStringLiteral("reference frame: ") + why);
+            sendScene();
+            stage = Scene;
+            return;
+        }
+        case Scene: {
+            if (shownKey() == lastKey)
+                return;
+            const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), steps[step].expected);
+            if (!why.isEmpty())
+                return fail(QStringLiteral("step %1: %2").arg(step).arg(why));
+            if (++step == int(steps.size())) {
                 stage = Done;
                 return;
             }
-            case Done:
-                return;
-            }
-        });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1").arg(int(stage))));
+            sendScene();
+            return;
+        }
+        case Done:
+            return;
+        }
+    }
+    void sendScene()
+    {
+        const CorrectionStep &s = steps[step];
+        w.ui->spinBox_Gain->setValue(s.gain);
+        w.ui->spinBox_Offset->setValue(s.offset);
+        if (w.ui->checkBox_ApplyNUC->isChecked() != s.correct)
+            QTest::mouseClick(w.ui->checkBox_ApplyNUC, Qt::LeftButton);
+        if (w.bApplyNUC != s.correct)
+            fail(QStringLiteral("Apply NUC click did not switch the correction"));
+        lastKey = shownKey();
+        if (!adapter.pty.send(WireFrame(scene)))
+            fail(QStringLiteral("could not send"));
+    }
+
+    const QByteArray pattern;
+    const QByteArray scene;
+    const std::vector<CorrectionStep> steps;
+    qint64 lastKey = 0;
+};
+
+} // namespace
+
+// Take FPN Ref while the port is open but no good frame comes: the request
+// waits, the box stays disabled, the logo stays. A frame with a wrong checksum
+// changes nothing. The first verified frame becomes the reference, the box is
+// enabled in that very cycle, and the frame is on the screen in that cycle too.
+void TestImage::runReferenceWaitsForVerifiedFrame()
+{
+    MainWindow &w = *window;
+    const QByteArray frame = RawFrame([](int i) { return (i * 97 + 5) % 16384; });
+    const qint64 logoKey = w.pixLogo.cacheKey();
+    ReferenceWaitRun run(w, frame);
+    QVERIFY(run.plugged());
+    const bool finished = run.run(20000);
+    QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
+    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1").arg(int(run.stage))));
 
     // Stop: the reference does not survive the run, nor does the box.
     QVERIFY(!w.ui->checkBox_ApplyNUC->isEnabled());
@@ -901,75 +1192,22 @@ void ImageTest::runReferenceWaitsForVerifiedFrame()
     for (const unsigned char *b : {w.pRawFrame1, w.pRawFrame2, w.pRefFrame})
         CHECK_BLOCK(b, RAW_FRAME_SIZE, 0);
     CHECK_BLOCK(w.pImage8, FRAME_PIXELS, 0);
-    QCOMPARE(Shown(w.ui->DisplayImage).cacheKey(), logoKey);
+    QCOMPARE(ShownPixmap(w.ui->DisplayImage).cacheKey(), logoKey);
     w.close();
 }
 
 // Take FPN Ref released in the very cycle whose receive step completes a
 // good frame: that frame is the reference, the box is enabled and the frame
 // shown before the next cycle.
-void ImageTest::runReferenceRequestedAsFrameCompletes()
+void TestImage::runReferenceRequestedAsFrameCompletes()
 {
     MainWindow &w = *window;
-    FakeAdapter adapter;
-    QVERIFY(adapter.ok);
     const QByteArray frame = RawFrame([](int i) { return (i * 4099 + 17) % 16384; });
-    const QByteArray wire = WireFrame(frame);
-    const QByteArray head = wire.left(wire.size() - 5); // all but the checksum
-    const qint64 logoKey = w.pixLogo.cacheKey();
-
-    enum { Connecting, Head, Tail, Done } stage = Connecting;
-    QString problem;
-    int passes = 0;
-    const auto fail = [&](const QString &what) {
-        if (problem.isEmpty())
-            problem = what;
-    };
-    const bool finished = RunUntil(
-        w, [&] { return stage == Done || !problem.isEmpty(); }, 20000,
-        [&] {
-            switch (stage) {
-            case Connecting:
-                if (w.fdSerial == 0)
-                    return;
-                if (!adapter.pty.send(head))
-                    return fail(QStringLiteral("could not send"));
-                stage = Head;
-                return;
-            case Head:
-                // Enough cycles to read the head whole; the frame is not complete.
-                if (w.ui->checkBox_ApplyNUC->isEnabled() || Shown(w.ui->DisplayImage).cacheKey() != logoKey)
-                    return fail(QStringLiteral("something happened before the frame was complete"));
-                if (++passes < 100)
-                    return;
-                QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
-                if (!adapter.pty.send(wire.right(5)))
-                    return fail(QStringLiteral("could not send"));
-                stage = Tail;
-                return;
-            case Tail: {
-                if (w.bTakeReference) {
-                    // The last bytes have not been read yet.
-                    if (w.ui->checkBox_ApplyNUC->isEnabled())
-                        fail(QStringLiteral("Apply NUC enabled while the request is pending"));
-                    return;
-                }
-                if (!w.ui->checkBox_ApplyNUC->isEnabled())
-                    return fail(QStringLiteral("reference taken but Apply NUC not enabled in that cycle"));
-                if (!SameBytes(w.pRefFrame, frame))
-                    return fail(QStringLiteral("reference is not the frame sent"));
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(frame));
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("reference frame not shown in its cycle: ") + why);
-                stage = Done;
-                return;
-            }
-            case Done:
-                return;
-            }
-        });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1").arg(int(stage))));
+    ReferenceAsFrameCompletesRun run(w, frame);
+    QVERIFY(run.plugged());
+    const bool finished = run.run(20000);
+    QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
+    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1").arg(int(run.stage))));
     w.close();
 }
 
@@ -978,99 +1216,18 @@ void ImageTest::runReferenceRequestedAsFrameCompletes()
 // silent second "0FPS". A burst is begun right after a tick has been seen, so
 // every frame of it is shown after that tick; a burst found to cross the next
 // tick is dropped and begun again after a later one.
-void ImageTest::runPictureFollowsFramesAndRate()
+void TestImage::runPictureFollowsFramesAndRate()
 {
     MainWindow &w = *window;
-    FakeAdapter adapter;
-    QVERIFY(adapter.ok);
     unsigned char *const buffers[] = {w.pRawFrame1, w.pRawFrame2, w.pRefFrame, w.pImage8};
     const int burst = 3;
-
-    enum { Connecting, WaitTick, Sending, Counting, Silent, Done } stage = Connecting;
-    QString problem;
-    int sent = 0;    // frames sent in the current burst
-    int second = 0;  // ticks seen when the burst began
-    int total = 0;   // frames shown in this test
-    int retries = 0;
-    qint64 lastKey = Shown(w.ui->DisplayImage).cacheKey();
-    QByteArray current;
-    const auto fail = [&](const QString &what) {
-        if (problem.isEmpty())
-            problem = what;
-    };
-    const auto sendNext = [&] {
-        current = MovingFrame(total);
-        ++sent;
-        if (!adapter.pty.send(WireFrame(current)))
-            fail(QStringLiteral("could not send"));
-    };
-    const auto again = [&] {
-        ++retries;
-        second = w.iSecondsElapsed;
-        stage = WaitTick;
-    };
-
-    const bool finished = RunUntil(
-        w, [&] { return stage == Done || !problem.isEmpty(); }, 30000,
-        [&] {
-            switch (stage) {
-            case Connecting:
-                if (w.fdSerial == 0)
-                    return;
-                second = w.iSecondsElapsed;
-                stage = WaitTick;
-                return;
-            case WaitTick:
-                if (w.iSecondsElapsed == second)
-                    return;
-                second = w.iSecondsElapsed;
-                sent = 0;
-                sendNext();
-                stage = Sending;
-                return;
-            case Sending: {
-                const QPixmap shown = Shown(w.ui->DisplayImage);
-                if (shown.cacheKey() == lastKey)
-                    return;
-                lastKey = shown.cacheKey();
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(current));
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("frame %1: %2").arg(total).arg(why));
-                ++total;
-                if (w.iSecondsElapsed != second)
-                    return again();
-                if (sent < burst)
-                    return sendNext();
-                stage = Counting;
-                return;
-            }
-            case Counting:
-                if (w.iSecondsElapsed == second)
-                    return;
-                if (w.iSecondsElapsed != second + 1)
-                    return again();
-                if (w.ui->label_FrameRate->text() != QStringLiteral("3FPS"))
-                    return fail(QStringLiteral("rate after three frames: ") + w.ui->label_FrameRate->text());
-                second = w.iSecondsElapsed;
-                stage = Silent;
-                return;
-            case Silent:
-                if (w.iSecondsElapsed == second)
-                    return;
-                if (w.ui->label_FrameRate->text() != QStringLiteral("0FPS"))
-                    return fail(QStringLiteral("rate after a silent second: ") + w.ui->label_FrameRate->text());
-                if (Shown(w.ui->DisplayImage).cacheKey() != lastKey)
-                    return fail(QStringLiteral("picture changed without a frame"));
-                stage = Done;
-                return;
-            case Done:
-                return;
-            }
-        });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    PictureRateRun run(w, burst);
+    QVERIFY(run.plugged());
+    const bool finished = run.run(30000);
+    QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
     QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1 after %2 frames, %3 retries")
-                                      .arg(int(stage)).arg(total).arg(retries)));
-    QVERIFY(total >= burst);
+                                      .arg(int(run.stage)).arg(run.total).arg(run.retries)));
+    QVERIFY(run.total >= burst);
     // The buffers are the same blocks as before the run.
     const unsigned char *const after[] = {w.pRawFrame1, w.pRawFrame2, w.pRefFrame, w.pImage8};
     for (int b = 0; b < 4; ++b)
@@ -1082,23 +1239,13 @@ void ImageTest::runPictureFollowsFramesAndRate()
 // Reference taken on a frame of fixed-pattern noise; with Apply NUC checked,
 // the same noise over a flat scene of 6400 shows as one flat grey that the
 // gain and the offset move; unchecked, the noise is back.
-void ImageTest::runCorrectionFlattensFixedPattern()
+void TestImage::runCorrectionFlattensFixedPattern()
 {
     MainWindow &w = *window;
-    FakeAdapter adapter;
-    QVERIFY(adapter.ok);
     const QByteArray pattern = PatternFrame(0);
     const QByteArray scene = PatternFrame(6400);
-
-    struct Step
-    {
-        bool correct;
-        int gain;
-        int offset;
-        Grey expected;
-    };
     // 4 x 6400 = 25600 above the reference.
-    const Step steps[] = {
+    const std::vector<CorrectionStep> steps = {
         {true, 1, 0, Uniform(100)},            // 25600 / 256
         {true, 2, 0, Uniform(200)},            // 51200 / 256
         {true, 2, -12800, Uniform(100)},       // 2 x 12800 / 256
@@ -1106,72 +1253,14 @@ void ImageTest::runCorrectionFlattensFixedPattern()
         {true, 1, -32768, Uniform(0)},         // below zero
         {false, 1, 0, PlainOf(scene)},         // the noise again
     };
-    const int stepCount = int(sizeof steps / sizeof steps[0]);
-
-    enum { Connecting, Reference, Scene, Done } stage = Connecting;
-    QString problem;
-    int step = 0;
-    qint64 lastKey = 0;
-    const auto fail = [&](const QString &what) {
-        if (problem.isEmpty())
-            problem = what;
-    };
-    const auto sendScene = [&] {
-        const Step &s = steps[step];
-        w.ui->spinBox_Gain->setValue(s.gain);
-        w.ui->spinBox_Offset->setValue(s.offset);
-        if (w.ui->checkBox_ApplyNUC->isChecked() != s.correct)
-            QTest::mouseClick(w.ui->checkBox_ApplyNUC, Qt::LeftButton);
-        if (w.bApplyNUC != s.correct)
-            fail(QStringLiteral("Apply NUC click did not switch the correction"));
-        lastKey = Shown(w.ui->DisplayImage).cacheKey();
-        if (!adapter.pty.send(WireFrame(scene)))
-            fail(QStringLiteral("could not send"));
-    };
-
-    const bool finished = RunUntil(
-        w, [&] { return stage == Done || !problem.isEmpty(); }, 30000,
-        [&] {
-            switch (stage) {
-            case Connecting:
-                if (w.fdSerial == 0)
-                    return;
-                QTest::mouseClick(w.ui->pushButton_TakeFPN, Qt::LeftButton);
-                if (!adapter.pty.send(WireFrame(pattern)))
-                    return fail(QStringLiteral("could not send"));
-                stage = Reference;
-                return;
-            case Reference: {
-                if (!w.ui->checkBox_ApplyNUC->isEnabled())
-                    return;
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), PlainOf(pattern));
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("reference frame: ") + why);
-                sendScene();
-                stage = Scene;
-                return;
-            }
-            case Scene: {
-                if (Shown(w.ui->DisplayImage).cacheKey() == lastKey)
-                    return;
-                const QString why = PictureMismatch(Drawn(w.ui->DisplayImage), steps[step].expected);
-                if (!why.isEmpty())
-                    return fail(QStringLiteral("step %1: %2").arg(step).arg(why));
-                if (++step == stepCount) {
-                    stage = Done;
-                    return;
-                }
-                sendScene();
-                return;
-            }
-            case Done:
-                return;
-            }
-        });
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1, step %2").arg(int(stage)).arg(step)));
+    CorrectionRun run(w, pattern, scene, steps);
+    QVERIFY(run.plugged());
+    const bool finished = run.run(30000);
+    QVERIFY2(run.problem.isEmpty(), qPrintable(run.problem));
+    QVERIFY2(finished, qPrintable(QStringLiteral("stopped at stage %1, step %2")
+                                      .arg(int(run.stage)).arg(run.step)));
     w.close();
 }
 
-QTEST_MAIN(ImageTest)
+QTEST_MAIN(TestImage)
 #include "tst_image.moc"

@@ -98,11 +98,12 @@ void PrepareCorrection(MainWindow &w, int above, int fd)
 
 } // namespace
 
-class KnobsTest : public QObject
+class TestKnobs : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -122,21 +123,26 @@ private:
     std::unique_ptr<MainWindow> window;
 };
 
-void KnobsTest::init()
+void TestKnobs::initTestCase()
+{
+    QVERIFY(testsupport::StandardDescriptorsTaken());
+}
+
+void TestKnobs::init()
 {
     window.reset(new MainWindow);
     f_FrameRdy = false;
     f_SwitchImage = false;
 }
 
-void KnobsTest::cleanup()
+void TestKnobs::cleanup()
 {
     window->fdSerial = 0;
     window.reset();
     f_FrameRdy = false;
 }
 
-void KnobsTest::startingValues()
+void TestKnobs::startingValues()
 {
     MainWindow &w = *window;
     QCOMPARE(w.iGain, 1);
@@ -148,7 +154,7 @@ void KnobsTest::startingValues()
 }
 
 // Each row runs in a fresh process, where the knob has never been turned.
-void KnobsTest::firstMovementComparedWithZero_data()
+void TestKnobs::firstMovementComparedWithZero_data()
 {
     QTest::addColumn<int>("knob");
     QTest::addColumn<QString>("steps");
@@ -169,7 +175,7 @@ void KnobsTest::firstMovementComparedWithZero_data()
     QTest::newRow("offset 16 then 1 then 2") << int(Offset) << "16,1,2" << "100,100,200";
 }
 
-void KnobsTest::firstMovementComparedWithZero()
+void TestKnobs::firstMovementComparedWithZero()
 {
     QFETCH(int, knob);
     QFETCH(QString, steps);
@@ -210,7 +216,7 @@ void KnobsTest::firstMovementComparedWithZero()
     QCOMPARE(others.size(), want.size());
 }
 
-void KnobsTest::stepSequence_data()
+void TestKnobs::stepSequence_data()
 {
     QTest::addColumn<int>("knob");
     QTest::addColumn<int>("position"); // where the knob stands, remembered, before the steps
@@ -250,7 +256,7 @@ void KnobsTest::stepSequence_data()
     QTest::newRow("offset -32700 down to -32768 and back") << int(Offset) << 9 << -32700 << "8,7,8" << "-32768,-32768,-32668";
 }
 
-void KnobsTest::stepSequence()
+void TestKnobs::stepSequence()
 {
     QFETCH(int, knob);
     QFETCH(int, position);
@@ -285,7 +291,7 @@ void KnobsTest::stepSequence()
 
 // A report equal to the remembered position (which the dial itself never
 // sends) is no step; the slots are reached directly for it.
-void KnobsTest::sameReportIsNoStep_data()
+void TestKnobs::sameReportIsNoStep_data()
 {
     QTest::addColumn<int>("knob");
     QTest::addColumn<int>("position");
@@ -300,7 +306,7 @@ void KnobsTest::sameReportIsNoStep_data()
     QTest::newRow("offset at 16") << int(Offset) << 16 << "Dial_Offset" << -500 << 1 << -500;
 }
 
-void KnobsTest::sameReportIsNoStep()
+void TestKnobs::sameReportIsNoStep()
 {
     QFETCH(int, knob);
     QFETCH(int, position);
@@ -325,7 +331,7 @@ void KnobsTest::sameReportIsNoStep()
 
 // The spin boxes are the bound: whatever they are given, the members follow
 // their clamped value.
-void KnobsTest::spinBoxesSetTheMembers_data()
+void TestKnobs::spinBoxesSetTheMembers_data()
 {
     QTest::addColumn<int>("knob");
     QTest::addColumn<int>("set");
@@ -339,7 +345,7 @@ void KnobsTest::spinBoxesSetTheMembers_data()
     QTest::newRow("offset -40000") << int(Offset) << -40000 << -32768;
 }
 
-void KnobsTest::spinBoxesSetTheMembers()
+void TestKnobs::spinBoxesSetTheMembers()
 {
     QFETCH(int, knob);
     QFETCH(int, set);
@@ -358,7 +364,7 @@ void KnobsTest::spinBoxesSetTheMembers()
 // A full turn and a notch of the gain knob (the seam counts once) and three
 // notches of the offset knob: the next converted frame uses gain 16 and
 // offset 300.
-void KnobsTest::knobsFeedTheConversion()
+void TestKnobs::knobsFeedTheConversion()
 {
     MainWindow &w = *window;
     Pipe line;
@@ -387,7 +393,7 @@ void KnobsTest::knobsFeedTheConversion()
 
 // Gain and offset are the host's own: turning the knobs during a run writes
 // nothing to the device.
-void KnobsTest::knobsSendNothingToTheDevice()
+void TestKnobs::knobsSendNothingToTheDevice()
 {
     MainWindow &w = *window;
     Pty pty;
@@ -443,7 +449,7 @@ int main(int argc, char **argv)
     const QByteArray which = qgetenv(CHILD_KNOB);
     if (!which.isEmpty())
         return FirstMovementChild(which);
-    KnobsTest test;
+    TestKnobs test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }

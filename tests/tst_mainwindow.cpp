@@ -76,15 +76,6 @@ void *operator new[](std::size_t size, const std::nothrow_t &) noexcept
 
 namespace {
 
-QPixmap LabelPixmap(const QLabel *label)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return label->pixmap();
-#else
-    return label->pixmap(Qt::ReturnByValue);
-#endif
-}
-
 // What a window manager does when the user closes a window by its frame.
 void CloseByFrame(QWidget *window)
 {
@@ -95,15 +86,6 @@ void CloseByFrame(QWidget *window)
 QRect GlobalRect(const QWidget *widget)
 {
     return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
-}
-
-bool AllZero(const unsigned char *block, int size)
-{
-    for (int i = 0; i < size; ++i) {
-        if (block[i] != 0)
-            return false;
-    }
-    return true;
 }
 
 // Counts the close requests a widget receives.
@@ -216,7 +198,7 @@ const char kTitle[] = "VELMORA KVT2-D Lumen Deck 1x v1.1";
 
 } // namespace
 
-class TstMainWindow : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -253,13 +235,14 @@ private slots:
     void entryPoint();
 };
 
-void TstMainWindow::initTestCase()
+void TestMainWindow::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     QVERIFY(portDir.isActive());
     QVERIFY2(QFile::exists(QStringLiteral("Logo.png")), "the tests run where Logo.png lies");
 }
 
-void TstMainWindow::cleanup()
+void TestMainWindow::cleanup()
 {
     // Every test leaves no window behind: the event-loop tests rely on it.
     const auto windows = QApplication::topLevelWidgets();
@@ -269,7 +252,7 @@ void TstMainWindow::cleanup()
 }
 
 // Everything the constructor sets up, logo aside.
-void TstMainWindow::checkCommonState(MainWindow &w)
+void TestMainWindow::checkCommonState(MainWindow &w)
 {
     QCOMPARE(w.windowTitle(), QString::fromLatin1(kTitle));
     QCOMPARE(w.ui->label_Title->text(), QStringLiteral("KVT2-D Lumen Deck 1x"));
@@ -320,10 +303,10 @@ void TstMainWindow::checkCommonState(MainWindow &w)
     QVERIFY(w.pRefFrame != nullptr);
     QVERIFY(w.pImage8 != nullptr);
     QVERIFY(w.pRawFrame1 != w.pRawFrame2 && w.pRawFrame1 != w.pRefFrame && w.pRawFrame2 != w.pRefFrame);
-    QVERIFY(AllZero(w.pRawFrame1, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pRawFrame2, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pRefFrame, RAW_FRAME_SIZE));
-    QVERIFY(AllZero(w.pImage8, FRAME_PIXELS));
+    QVERIFY(testsupport::AllZero(w.pRawFrame1, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pRawFrame2, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pRefFrame, RAW_FRAME_SIZE));
+    QVERIFY(testsupport::AllZero(w.pImage8, FRAME_PIXELS));
 
     QVERIFY(w.pTimer1s != nullptr);
     QCOMPARE(w.pTimer1s->parent(), static_cast<QObject *>(&w));
@@ -338,7 +321,7 @@ void TstMainWindow::checkCommonState(MainWindow &w)
     QCOMPARE(pMainWindow, &w);
 }
 
-void TstMainWindow::constructorBuildsTheWindow()
+void TestMainWindow::constructorBuildsTheWindow()
 {
     // The form alone has the designer's captions; the constructor replaces them.
     {
@@ -360,13 +343,13 @@ void TstMainWindow::constructorBuildsTheWindow()
         const QImage expected = QPixmap::fromImage(logo).toImage();
         QVERIFY(!w.imgLogo.isNull());
         QVERIFY(!w.pixLogo.isNull());
-        QCOMPARE(LabelPixmap(w.ui->label_LogoQZ).toImage(), expected);
-        QCOMPARE(LabelPixmap(w.ui->DisplayImage).toImage(), expected);
+        QCOMPARE(testsupport::ShownPixmap(w.ui->label_LogoQZ).toImage(), expected);
+        QCOMPARE(testsupport::ShownPixmap(w.ui->DisplayImage).toImage(), expected);
     }
     QCOMPARE(pMainWindow, static_cast<MainWindow *>(nullptr));
 }
 
-void TstMainWindow::constructorWithoutLogo()
+void TestMainWindow::constructorWithoutLogo()
 {
     QTemporaryDir empty;
     QVERIFY(empty.isValid());
@@ -381,13 +364,13 @@ void TstMainWindow::constructorWithoutLogo()
     MainWindow w;
     QVERIFY(w.imgLogo.isNull());
     QVERIFY(w.pixLogo.isNull());
-    QVERIFY(LabelPixmap(w.ui->label_LogoQZ).isNull());
-    QVERIFY(LabelPixmap(w.ui->DisplayImage).isNull());
+    QVERIFY(testsupport::ShownPixmap(w.ui->label_LogoQZ).isNull());
+    QVERIFY(testsupport::ShownPixmap(w.ui->DisplayImage).isNull());
     checkCommonState(w);
     QCOMPARE(log.count(QStringLiteral("Initalisation pointeurs done")), 1);
 }
 
-void TstMainWindow::slotTable()
+void TestMainWindow::slotTable()
 {
     MainWindow w;
     const QMetaObject *meta = w.metaObject();
@@ -418,7 +401,7 @@ void TstMainWindow::slotTable()
 // Each of the thirteen connections exists (disconnecting it succeeds), the buttons
 // are wired to released() and nothing else, and with the connections gone
 // the controls no longer reach the window.
-void TstMainWindow::connectionTable()
+void TestMainWindow::connectionTable()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -460,7 +443,7 @@ void TstMainWindow::connectionTable()
     w.close();
 }
 
-void TstMainWindow::buttonsActOnRelease()
+void TestMainWindow::buttonsActOnRelease()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -506,7 +489,7 @@ void TstMainWindow::buttonsActOnRelease()
     QVERIFY(w.bStop);
 }
 
-void TstMainWindow::valueControlsReachTheWindow()
+void TestMainWindow::valueControlsReachTheWindow()
 {
     MainWindow w;
     Ui_MainWindow *ui = w.ui;
@@ -539,7 +522,7 @@ void TstMainWindow::valueControlsReachTheWindow()
     w.close();
 }
 
-void TstMainWindow::commandWindowAsBuilt()
+void TestMainWindow::commandWindowAsBuilt()
 {
     WindowCommand window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Send Commands"));
@@ -584,7 +567,7 @@ void TstMainWindow::commandWindowAsBuilt()
     window.close();
 }
 
-void TstMainWindow::commandWindowMetaObject()
+void TestMainWindow::commandWindowMetaObject()
 {
     WindowCommand window;
     const QMetaObject *meta = window.metaObject();
@@ -610,7 +593,7 @@ void TstMainWindow::commandWindowMetaObject()
     QCOMPARE(meta->propertyCount(), meta->propertyOffset());
 }
 
-void TstMainWindow::cmdToggles()
+void TestMainWindow::cmdToggles()
 {
     MainWindow w;
     WindowCommand *command = w.pWindowCommand;
@@ -629,7 +612,7 @@ void TstMainWindow::cmdToggles()
     w.close();
 }
 
-void TstMainWindow::commandWindowClosedByFrame()
+void TestMainWindow::commandWindowClosedByFrame()
 {
     MainWindow w;
     WindowCommand *command = w.pWindowCommand;
@@ -653,7 +636,7 @@ void TstMainWindow::commandWindowClosedByFrame()
     w.close();
 }
 
-void TstMainWindow::commandWindowKeepsEntries()
+void TestMainWindow::commandWindowKeepsEntries()
 {
     MainWindow w;
     WindowCommand *command = w.pWindowCommand;
@@ -692,7 +675,7 @@ void TstMainWindow::commandWindowKeepsEntries()
     w.close();
 }
 
-void TstMainWindow::commandWindowSignalsOnRelease()
+void TestMainWindow::commandWindowSignalsOnRelease()
 {
     WindowCommand window;
     window.show();
@@ -720,7 +703,7 @@ void TstMainWindow::commandWindowSignalsOnRelease()
     window.close();
 }
 
-void TstMainWindow::commandWindowSignalsReachMainWindow()
+void TestMainWindow::commandWindowSignalsReachMainWindow()
 {
     MainWindow w;
     WindowCommand *command = w.pWindowCommand;
@@ -743,7 +726,7 @@ void TstMainWindow::commandWindowSignalsReachMainWindow()
     w.close();
 }
 
-void TstMainWindow::commandWindowPlacedOverPicture()
+void TestMainWindow::commandWindowPlacedOverPicture()
 {
     MainWindow w;
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -776,7 +759,7 @@ void TstMainWindow::commandWindowPlacedOverPicture()
     w.close();
 }
 
-void TstMainWindow::destructorTearsDown()
+void TestMainWindow::destructorTearsDown()
 {
     auto *w = new MainWindow;
     QCOMPARE(pMainWindow, w);
@@ -799,7 +782,7 @@ void TstMainWindow::destructorTearsDown()
     // block left behind.
 }
 
-void TstMainWindow::closeWhileIdle()
+void TestMainWindow::closeWhileIdle()
 {
     // An idle window with a port open: closing releases the descriptor.
     testsupport::Pty pty;
@@ -823,7 +806,7 @@ void TstMainWindow::closeWhileIdle()
 // Closing the window during a run: the port is closed and forgotten, the
 // timer stops at once, and the rest of the last cycle neither reads from nor
 // writes to the old descriptor number, even when another file has it now.
-void TstMainWindow::closeDuringRunReleasesPort()
+void TestMainWindow::closeDuringRunReleasesPort()
 {
     testsupport::Pty pty;
     QVERIFY(pty.isOpen());
@@ -897,7 +880,7 @@ void TstMainWindow::closeDuringRunReleasesPort()
 
 // Exit during a run, from the program's own event loop: the run ends after its
 // cycle, the event loop quits with status 0.
-void TstMainWindow::exitDuringRunEndsEventLoop()
+void TestMainWindow::exitDuringRunEndsEventLoop()
 {
     MainWindow w;
     bool exitPressedDuringRun = false;
@@ -931,7 +914,7 @@ void TstMainWindow::exitDuringRunEndsEventLoop()
 
 // With the command window open, closing the main window leaves the event loop
 // running until the command window is closed too.
-void TstMainWindow::exitWaitsForCommandWindow()
+void TestMainWindow::exitWaitsForCommandWindow()
 {
     MainWindow w;
     QTest::mouseClick(w.ui->pushButton, Qt::LeftButton);
@@ -954,7 +937,7 @@ void TstMainWindow::exitWaitsForCommandWindow()
     QVERIFY(w.pWindowCommand->bIsShown); // closed by the frame, not the toggle
 }
 
-void TstMainWindow::bufferAllocationFailure_data()
+void TestMainWindow::bufferAllocationFailure_data()
 {
     QTest::addColumn<int>("size");
     QTest::newRow("raw frame") << int(RAW_FRAME_SIZE);
@@ -962,7 +945,7 @@ void TstMainWindow::bufferAllocationFailure_data()
     QTest::newRow("port name") << int(PORT_NAME_SIZE);
 }
 
-void TstMainWindow::bufferAllocationFailure()
+void TestMainWindow::bufferAllocationFailure()
 {
     QFETCH(int, size);
     QByteArray errors;
@@ -974,7 +957,7 @@ void TstMainWindow::bufferAllocationFailure()
     QVERIFY2(!lines.contains(QStringLiteral("window constructed")), errors.constData());
 }
 
-void TstMainWindow::entryPoint()
+void TestMainWindow::entryPoint()
 {
     QTemporaryDir ports;
     QVERIFY(ports.isValid());
@@ -1006,7 +989,7 @@ int main(int argc, char **argv)
         return MainChild(argv);
     QApplication application(argc, argv);
     application.setAttribute(Qt::AA_Use96Dpi, true);
-    TstMainWindow test;
+    TestMainWindow test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }

@@ -114,18 +114,6 @@ bool GroupsAvoid(unsigned int sum, std::initializer_list<int> values, int from =
     return true;
 }
 
-// Start marker, the data bytes (bit 7 set), end marker and the given checksum bytes.
-QByteArray Wire(const QByteArray &raw, const QByteArray &checksum)
-{
-    QByteArray wire;
-    wire.append(static_cast<char>(STX));
-    for (char c : raw)
-        wire.append(static_cast<char>(static_cast<unsigned char>(c) | 0x80));
-    wire.append(static_cast<char>(ETX));
-    wire.append(checksum);
-    return wire;
-}
-
 QString MismatchLine(unsigned int calc, unsigned int buffer, unsigned int read)
 {
     return QString::asprintf("Serial 0 : Calc : \"%x\"  - Dif: \"%x\"  - Read : \"%x\"", calc,
@@ -320,6 +308,139 @@ struct ReferenceReceiver
     }
 };
 
+// A number below n from the random stream of a test.
+int Below(std::mt19937 &gen, unsigned int n)
+{
+    return static_cast<int>(gen() % n);
+}
+
+// A frame spoilt in one of the ways a line spoils it, its checksum wrong in a
+// third of them.
+QByteArray DamagedFrame(std::mt19937 &gen)
+{
+    auto below = [&](unsigned int n) { return Below(gen, n); };
+    QByteArray frame = WireFrame(RandomRaw(gen()), below(3) ? 0 : below(1000) - 500);
+    switch (below(6)) {
+    case 0: frame.remove(0, 1); break;                           // lost start
+    case 1: frame.remove(1 + RAW_FRAME_SIZE, 1); break;          // lost end
+    case 2: frame.insert(1 + below(RAW_FRAME_SIZE), '\xC1'); break; // extra byte
+    case 3: frame.remove(1 + below(RAW_FRAME_SIZE), 1); break;   // missing byte
+    case 4: frame.insert(1 + below(RAW_FRAME_SIZE), char(ACK)); break;
+    default:
+        for (int k = 1; k <= 5; ++k)
+            frame[frame.size() - k] = static_cast<char>(frame[frame.size() - k] | 0x80);
+    }
+    return frame;
+}
+
+// Garbage of every kind, frames good and bad, and fragments: at least `size` bytes.
+QByteArray MixedStream(std::mt19937 &gen, int size)
+{
+    auto below = [&](unsigned int n) { return Below(gen, n); };
+    QByteArray stream;
+    while (stream.size() < size) {
+        const int kind = below(100);
+        if (kind < 20) {
+            QByteArray noise(1 + below(16384), '\0');
+            for (char &c : noise)
+                c = static_cast<char>(below(256));
+            stream += noise;
+        } else if (kind < 30) {
+            static const int picks[] = {STX, ETX, ACK, 0x80, 0xFF, 0x00, 0x7F};
+            for (int n = 1 + below(64); n > 0; --n)
+                stream += static_cast<char>(below(3) ? picks[below(7)] : below(256));
+        } else if (kind < 55) {
+            stream += WireFrame(RandomRaw(gen()));
+        } else if (kind < 65) {
+            const QByteArray frame = WireFrame(RandomRaw(gen()));
+            const int from = below(frame.size());
+            stream += frame.mid(from, 1 + below(frame.size() - from));
+        } else if (kind < 75) {
+            stream += DamagedFrame(gen);
+        } else if (kind < 90) {
+            QByteArray data(below(200), '\0');
+            for (char &c : data)
+                c = static_cast<char>(below(128));
+            stream += WireFrameWith(data, ChecksumBytes(SumOf(data), below(2) ? 0x80 : 0));
+        } else if (kind < 95) {
+            stream += WireFrame(QByteArray(RAW_FRAME_SIZE, 127));
+        } else {
+            QByteArray data(1 + below(30000), '\0');
+            for (char &c : data)
+                c = static_cast<char>(0x80 | below(128));
+            stream += data;
+        }
+    }
+    return stream;
+}
+
+// Feeds bytes to the receiver in pieces of random size, and to the reference
+// beside it, and compares the two after every step and every cycle.
+class LockstepFeed
+{
+public:
+    LockstepFeed(MainWindow &window, std::mt19937 &random, unsigned char *one, unsigned char *two)
+        : w(window), gen(random), frame1(one), frame2(two), rx(window)
+    {
+        rx.useBuffers(frame1, frame2);
+        ref.switchImage = f_SwitchImage;
+        ref.frame1.assign(frame1, frame1 + RAW_FRAME_SIZE);
+        ref.frame2.assign(frame2, frame2 + RAW_FRAME_SIZE);
+        ref.calc = w.uCksumCalc;
+        ref.read = w.uCksumRead;
+        ref.buffer = w.uCksumBuffer;
+        ref.errors = iErrorFrame;
+        ref.ready = f_FrameRdy;
+    }
+
+    // False at the first step where the two disagree.
+    bool deliver(const QByteArray &bytes)
+    {
+        auto below = [&](unsigned int n) { return Below(gen, n); };
+        for (qsizetype at = 0; at < bytes.size();) {
+            const int roll = below(10);
+            int piece = roll < 5 ? 1 + below(64) : roll < 8 ? 1 + below(8192) : 8192;
+            piece = int(std::min<qsizetype>(piece, bytes.size() - at));
+            const QByteArray chunk = bytes.mid(at, piece);
+            at += piece;
+            if (below(20) == 0)
+                rx.emptySteps(1);
+            rx.step(chunk);
+            for (char c : chunk)
+                ref.take(static_cast<unsigned char>(c));
+            ref.endStep();
+            ++steps;
+            if (!sameAfterStep())
+                return false;
+            EndOfCycle(w);
+            ref.endCycle();
+            if (f_FrameRdy != ref.ready || iErrorFrame != ref.errors)
+                return false;
+        }
+        return true;
+    }
+
+    ReferenceReceiver ref;
+    int steps = 0;
+
+private:
+    bool sameAfterStep() const
+    {
+        return f_SwitchImage == ref.switchImage && f_FrameAcquired == ref.acquired
+               && f_ReadCheckSum == ref.readFlag && f_CalcCheckSum == ref.calcFlag
+               && w.uCksumCalc == ref.calc && w.uCksumRead == ref.read
+               && w.uCksumBuffer == ref.buffer
+               && memcmp(frame1, ref.frame1.data(), RAW_FRAME_SIZE) == 0
+               && memcmp(frame2, ref.frame2.data(), RAW_FRAME_SIZE) == 0;
+    }
+
+    MainWindow &w;
+    std::mt19937 &gen;
+    unsigned char *frame1;
+    unsigned char *frame2;
+    Receiver rx;
+};
+
 } // namespace
 
 class TestReceiver : public QObject
@@ -371,6 +492,7 @@ private slots:
 
 void TestReceiver::initTestCase()
 {
+    QVERIFY(testsupport::StandardDescriptorsTaken());
     gWindow = new MainWindow;
     QCOMPARE(pMainWindow, gWindow);
     QVERIFY(gWindow->pRawFrame1 != nullptr && gWindow->pRawFrame2 != nullptr);
@@ -616,7 +738,7 @@ void TestReceiver::checksumBytes()
 
     LogCapture log;
     Receiver rx(w);
-    rx.feed(Wire(raw, checksum), 4096, [&](bool last) {
+    rx.feed(WireFrameWith(raw, checksum), 4096, [&](bool last) {
         QCOMPARE(f_FrameAcquired, last);
     });
     QCOMPARE(f_SwitchImage, !switchBefore);
@@ -936,7 +1058,7 @@ void TestReceiver::extraDataByteWraps()
 
     LogCapture log;
     Receiver rx(w);
-    rx.feed(Wire(longer, ChecksumBytes(sent)), 8192);
+    rx.feed(WireFrameWith(longer, ChecksumBytes(sent)), 8192);
     QCOMPARE(int(target[0]), int(extra));
     QCOMPARE(Contents(target).mid(1), raw.mid(1));
     QCOMPARE(w.uCksumCalc, SumOf(longer));
@@ -960,7 +1082,7 @@ void TestReceiver::missingDataByte()
     unsigned char *target = FillBuffer(w);
     LogCapture log;
     Receiver rx(w);
-    rx.feed(Wire(raw, ChecksumBytes(SumOf(raw))), 8192);
+    rx.feed(WireFrameWith(raw, ChecksumBytes(SumOf(raw))), 8192);
     QCOMPARE(f_SwitchImage, !switchBefore);
     // The last byte is what the buffer held before: the buffer sum shows it.
     QCOMPARE(int(target[RAW_FRAME_SIZE - 1]), int(kSentinelByte));
@@ -983,8 +1105,8 @@ void TestReceiver::severalShortFramesInOneStep()
     unsigned char *second = first == w.pRawFrame1 ? w.pRawFrame2 : w.pRawFrame1;
 
     Receiver rx(w);
-    rx.step(Wire(one, ChecksumBytes(SumOf(one))) + Wire(two, ChecksumBytes(SumOf(two)))
-            + Wire(three, ChecksumBytes(SumOf(three))));
+    rx.step(WireFrameWith(one, ChecksumBytes(SumOf(one))) + WireFrameWith(two, ChecksumBytes(SumOf(two)))
+            + WireFrameWith(three, ChecksumBytes(SumOf(three))));
     QVERIFY(f_FrameAcquired);
     QCOMPARE(f_SwitchImage, !switchBefore); // toggled three times
     QCOMPARE(Contents(first, 11), three + QByteArray(1, static_cast<char>(kSentinelByte)));
@@ -1325,54 +1447,7 @@ void TestReceiver::randomStream()
     QFETCH(bool, guarded);
     MainWindow &w = *gWindow;
     std::mt19937 gen(seed);
-    auto below = [&](unsigned int n) { return static_cast<int>(gen() % n); };
-
-    // Garbage of every kind, frames good and bad, and fragments, a few MB.
-    QByteArray stream;
-    while (stream.size() < 4 * 1024 * 1024) {
-        const int kind = below(100);
-        if (kind < 20) {
-            QByteArray noise(1 + below(16384), '\0');
-            for (char &c : noise)
-                c = static_cast<char>(below(256));
-            stream += noise;
-        } else if (kind < 30) {
-            static const int picks[] = {STX, ETX, ACK, 0x80, 0xFF, 0x00, 0x7F};
-            for (int n = 1 + below(64); n > 0; --n)
-                stream += static_cast<char>(below(3) ? picks[below(7)] : below(256));
-        } else if (kind < 55) {
-            stream += WireFrame(RandomRaw(gen()));
-        } else if (kind < 65) {
-            const QByteArray frame = WireFrame(RandomRaw(gen()));
-            const int from = below(frame.size());
-            stream += frame.mid(from, 1 + below(frame.size() - from));
-        } else if (kind < 75) {
-            QByteArray frame = WireFrame(RandomRaw(gen()), below(3) ? 0 : below(1000) - 500);
-            switch (below(6)) {
-            case 0: frame.remove(0, 1); break;                           // lost start
-            case 1: frame.remove(1 + RAW_FRAME_SIZE, 1); break;          // lost end
-            case 2: frame.insert(1 + below(RAW_FRAME_SIZE), '\xC1'); break; // extra byte
-            case 3: frame.remove(1 + below(RAW_FRAME_SIZE), 1); break;   // missing byte
-            case 4: frame.insert(1 + below(RAW_FRAME_SIZE), char(ACK)); break;
-            default:
-                for (int k = 1; k <= 5; ++k)
-                    frame[frame.size() - k] = static_cast<char>(frame[frame.size() - k] | 0x80);
-            }
-            stream += frame;
-        } else if (kind < 90) {
-            QByteArray data(below(200), '\0');
-            for (char &c : data)
-                c = static_cast<char>(below(128));
-            stream += Wire(data, ChecksumBytes(SumOf(data), below(2) ? 0x80 : 0));
-        } else if (kind < 95) {
-            stream += WireFrame(QByteArray(RAW_FRAME_SIZE, 127));
-        } else {
-            QByteArray data(1 + below(30000), '\0');
-            for (char &c : data)
-                c = static_cast<char>(0x80 | below(128));
-            stream += data;
-        }
-    }
+    const QByteArray stream = MixedStream(gen, 4 * 1024 * 1024);
 
     // Buffers with guard zones either side, or the window's own.
     const int guard = 256;
@@ -1381,52 +1456,11 @@ void TestReceiver::randomStream()
     unsigned char *frame1 = guarded ? block1.data() + guard : w.pRawFrame1;
     unsigned char *frame2 = guarded ? block2.data() + guard : w.pRawFrame2;
 
-    ReferenceReceiver ref;
-    ref.switchImage = f_SwitchImage;
-    ref.frame1.assign(frame1, frame1 + RAW_FRAME_SIZE);
-    ref.frame2.assign(frame2, frame2 + RAW_FRAME_SIZE);
-    ref.calc = w.uCksumCalc;
-    ref.read = w.uCksumRead;
-    ref.buffer = w.uCksumBuffer;
-    ref.errors = iErrorFrame;
-    ref.ready = f_FrameRdy;
-
     LogCapture log;
-    Receiver rx(w);
-    rx.useBuffers(frame1, frame2);
-    int steps = 0;
-    auto deliver = [&](const QByteArray &bytes) {
-        for (qsizetype at = 0; at < bytes.size();) {
-            const int roll = below(10);
-            int piece = roll < 5 ? 1 + below(64) : roll < 8 ? 1 + below(8192) : 8192;
-            piece = int(std::min<qsizetype>(piece, bytes.size() - at));
-            const QByteArray chunk = bytes.mid(at, piece);
-            at += piece;
-            if (below(20) == 0)
-                rx.emptySteps(1);
-            rx.step(chunk);
-            for (char c : chunk)
-                ref.take(static_cast<unsigned char>(c));
-            ref.endStep();
-            ++steps;
-            const bool same =
-                f_SwitchImage == ref.switchImage && f_FrameAcquired == ref.acquired
-                && f_ReadCheckSum == ref.readFlag && f_CalcCheckSum == ref.calcFlag
-                && w.uCksumCalc == ref.calc && w.uCksumRead == ref.read
-                && w.uCksumBuffer == ref.buffer
-                && memcmp(frame1, ref.frame1.data(), RAW_FRAME_SIZE) == 0
-                && memcmp(frame2, ref.frame2.data(), RAW_FRAME_SIZE) == 0;
-            if (!same)
-                return false;
-            EndOfCycle(w);
-            ref.endCycle();
-            if (f_FrameRdy != ref.ready || iErrorFrame != ref.errors)
-                return false;
-        }
-        return true;
-    };
-
-    QVERIFY2(deliver(stream), qPrintable(QString("receiver and reference disagree at step %1").arg(steps)));
+    LockstepFeed feed(w, gen, frame1, frame2);
+    const ReferenceReceiver &ref = feed.ref;
+    QVERIFY2(feed.deliver(stream),
+             qPrintable(QString("receiver and reference disagree at step %1").arg(feed.steps)));
     QVERIFY(ref.completions > 50);
     QVERIFY(ref.mismatches > 10);
 
@@ -1438,7 +1472,7 @@ void TestReceiver::randomStream()
             raw = RandomRaw(gen());
         const int completionsBefore = ref.completions;
         const int mismatchesBefore = ref.mismatches;
-        QVERIFY(deliver(WireFrame(raw)));
+        QVERIFY(feed.deliver(WireFrame(raw)));
         if (k == 0)
             continue;
         QCOMPARE(ref.completions, completionsBefore + 1);

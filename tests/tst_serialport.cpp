@@ -164,6 +164,7 @@ class TestSerialPort : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void connectMakesTheLineRaw_data();
     void connectMakesTheLineRaw();
     void connectedLinePassesEveryByteUnchanged();
@@ -183,6 +184,11 @@ private slots:
     void closeSerialClosesAndKeepsTheNumber();
     void repeatedConnectAndCloseLeaksNothing();
 };
+
+void TestSerialPort::initTestCase()
+{
+    QVERIFY(testsupport::StandardDescriptorsTaken());
+}
 
 void TestSerialPort::connectMakesTheLineRaw_data()
 {
