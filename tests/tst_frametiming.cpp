@@ -113,6 +113,7 @@ private:
 
 void TestFrameTiming::initTestCase()
 {
+    QVERIFY(StandardDescriptorsTaken());
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE_SIM")).isExecutable());
     ports.reset(new PortDirectory);
     QVERIFY(ports->isActive());

@@ -25,6 +25,7 @@ private:
 
 void TestReplug::initTestCase()
 {
+    QVERIFY(StandardDescriptorsTaken());
     ports.reset(new PortDirectory);
     QVERIFY(ports->isActive());
 }
