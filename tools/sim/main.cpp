@@ -213,7 +213,10 @@ public:
         bool more = true;
         while (!gStop && more && !outbox_.failed() && plugError_.empty()) {
             if (plug_.due(PlugSchedule::Clock::now())) {
-                plug_.isPlugged() ? unplug() : replug();
+                if (plug_.isPlugged())
+                    unplug();
+                else
+                    replug();
                 continue;
             }
             if (plug_.isPlugged())
