@@ -243,7 +243,7 @@ private:
         letReaderDrain();
         if (inFlight_ && !outbox_.drained()) {
             outbox_.abandon();
-            source_.sent(stats_, o_, false, 0);
+            source_.sent(stats_, o_, false, monotonicMicros());
             inFlight_ = spoiltByCut_ = false;
         }
         const std::string name = link_.path().empty() ? port_.slavePath() : link_.path();
@@ -304,7 +304,7 @@ private:
         if (!outbox_.drained())
             return true;
         if (inFlight_)
-            source_.sent(stats_, o_, !outbox_.cutOff() && !spoiltByCut_, outbox_.completedAt());
+            source_.sent(stats_, o_, !outbox_.cutOff() && !spoiltByCut_, completedAt());
         // Cut off inside its checksum, the frame before takes this one's
         // first bytes with it: no receiver can accept this one either.
         spoiltByCut_ = outbox_.receiverInChecksum();
@@ -314,6 +314,13 @@ private:
         if (inFlight_)
             outbox_.load(std::move(bytes), completing);
         return inFlight_;
+    }
+
+    // When the frame just sent was completed on the line; for one that never
+    // was, now, when it is given up.
+    std::uint64_t completedAt() const
+    {
+        return outbox_.completedAt() != 0 ? outbox_.completedAt() : monotonicMicros();
     }
 
     // Until the pty takes more, the line has room for the next chunk, a
