@@ -1,18 +1,24 @@
 #include "ViewerOptions.h"
 
+#include "Recording.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
+#include <string>
 
 namespace {
 
 const char START_OPTION[] = "start";
+const char DEVICE_OPTION[] = "device";
+const char RECORD_OPTION[] = "record";
+const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 // Every option of the viewer, for parsing and for the help text alike.
 void DescribeOptions(QCommandLineParser &parser)
@@ -30,6 +36,39 @@ void DescribeOptions(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(QString::fromLatin1(START_OPTION),
                                         QStringLiteral("Start acquiring as soon as the window is shown, "
                                                        "as if Start had been pressed.")));
+    parser.addOption(QCommandLineOption(QString::fromLatin1(DEVICE_OPTION),
+                                        QStringLiteral("Use the serial device at PATH alone (a link such as "
+                                                       "/dev/serial/by-id/usb-... is followed) instead of "
+                                                       "the first /dev/ttyUSB<n>."),
+                                        QStringLiteral("PATH")));
+    parser.addOption(QCommandLineOption(QString::fromLatin1(RECORD_OPTION),
+                                        QStringLiteral("Record every byte read from the device into FILE "
+                                                       "(created or truncated), for framescope-sim --replay."),
+                                        QStringLiteral("FILE")));
+}
+
+bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(DEVICE_OPTION)))
+        return true;
+    options.device = QFile::encodeName(parser.value(QString::fromLatin1(DEVICE_OPTION)));
+    if (options.device.isEmpty())
+        error = QStringLiteral("--device needs a path");
+    else if (options.device.size() >= PORT_NAME_SIZE)
+        error = QStringLiteral("--device path is %1 bytes long; at most %2 fit")
+                    .arg(options.device.size())
+                    .arg(PORT_NAME_SIZE - 1);
+    return error.isEmpty();
+}
+
+bool ReadRecordFile(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(RECORD_OPTION)))
+        return true;
+    options.recordFile = parser.value(QString::fromLatin1(RECORD_OPTION));
+    if (options.recordFile.isEmpty())
+        error = QStringLiteral("--record needs a file name");
+    return error.isEmpty();
 }
 
 // --help-all (which Qt adds) gets the same text: Qt's options are Qt's to list.
@@ -90,7 +129,7 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
         return false;
     }
     options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
-    return true;
+    return ReadDevice(parser, options, error) && ReadRecordFile(parser, options, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -101,12 +140,41 @@ int RefuseCommandLine(const QString &error)
     return OPTIONS_EXIT_STATUS;
 }
 
+bool PrepareViewerOptions(const ViewerOptions &options, QString &error)
+{
+    std::string reason;
+    if (options.recordFile.isEmpty() || StartRecording(QFile::encodeName(options.recordFile).constData(), reason))
+        return true;
+    error = QStringLiteral("cannot record to %1: %2").arg(options.recordFile, QString::fromLocal8Bit(reason.c_str()));
+    return false;
+}
+
+int RefuseToStart(const QString &error)
+{
+    Print(stderr, QStringLiteral("framescope: %1\n").arg(error));
+    return OPTIONS_EXIT_STATUS;
+}
+
 void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
 {
+    if (!options.device.isEmpty())
+        SetFixedPort(options.device.constData()); // its length was checked when parsed
+    if (IsRecording()) {
+        // On the GUI thread, from event processing: never while the receive
+        // worker writes into the buffer.
+        QTimer *flush = new QTimer(&window);
+        QObject::connect(flush, &QTimer::timeout, [] { FlushRecording(); });
+        flush->start(FLUSH_MS);
+    }
     if (options.bStartAtOnce) {
         // The run lives inside the Start slot, so it must begin from the event
         // loop, once it runs; a click also goes through the button's signals
         // exactly as the operator's press does.
         QTimer::singleShot(0, window.ui->pushButton_Start, &QPushButton::click);
     }
+}
+
+void FinishViewerOptions()
+{
+    StopRecording();
 }

@@ -13,6 +13,8 @@ class MainWindow;
 
 struct ViewerOptions {
     bool bStartAtOnce = false; // press Start as soon as the window is shown
+    QByteArray device;         // the one device to use, as given; empty: /dev/ttyUSB<n>
+    QString recordFile;        // where to record the wire; empty: no recording
 };
 
 // Exit status for a command line the viewer cannot run with.
@@ -32,7 +34,17 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
 // Writes the reason and the usage on standard error; returns the exit status.
 int RefuseCommandLine(const QString &error);
 
+// What must succeed before a window is shown: opening the recording. On
+// failure returns false with the reason in error.
+bool PrepareViewerOptions(const ViewerOptions &options, QString &error);
+// Writes the reason on standard error; returns the exit status.
+int RefuseToStart(const QString &error);
+
 // Puts the options to work on the window, before the event loop runs.
 void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window);
+
+// Completes what the options left open (the recording) once the event loop
+// has ended.
+void FinishViewerOptions();
 
 #endif

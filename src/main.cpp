@@ -17,8 +17,12 @@ int main(int argc, char **argv)
     QString error;
     if (!ParseViewerOptions(QCoreApplication::arguments(), options, error))
         return RefuseCommandLine(error);
+    if (!PrepareViewerOptions(options, error))
+        return RefuseToStart(error);
     MainWindow window;
     ApplyViewerOptions(options, window);
     window.show();
-    return application.exec();
+    const int status = application.exec();
+    FinishViewerOptions();
+    return status;
 }

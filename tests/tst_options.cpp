@@ -1,11 +1,18 @@
-// The viewer's command-line options, end to end: --start runs without a
-// press, against the simulator; the real program refuses a bad command line
-// with status 2 and a message before any window, and answers --help and
-// --version without a display.
+// The viewer's command-line options, end to end against the simulator:
+// --start runs without a press; --device takes a link by its stable name over
+// a lower-numbered adapter and follows it through unplug and replug; --record
+// writes a session that --replay plays back to the same frames and the same
+// rejections, and a recording that cannot be written stops alone. The real
+// program refuses a bad command line or an unopenable recording with status
+// 2 and a message before any window, answers --help and --version without a
+// display, and runs as a kiosk with all three options.
 #include "testsupport.h"
 
+#include "Recording.h"
 #include "ViewerOptions.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -36,6 +43,12 @@ public:
     }
     bool started() { return process.waitForStarted(5000); }
     bool finished() const { return process.state() == QProcess::NotRunning; }
+    // The pseudo-terminal it plays the sensor on, once it has said so.
+    QString pty() const
+    {
+        const QStringList said = lines("pty: ");
+        return said.isEmpty() ? QString() : said.first().mid(5);
+    }
     QStringList lines(const QString &prefix) const
     {
         QStringList found;
@@ -75,6 +88,16 @@ ViewerRun RunViewer(const QStringList &arguments, const QProcessEnvironment &env
     return run;
 }
 
+// Bad frames, by their mismatch lines.
+QStringList Mismatches(const LogCapture &log)
+{
+    return log.lines().filter(QRegularExpression("^Serial 0 : Calc : "));
+}
+
+// Where operators name their adapters; longer than the old 63-byte limit.
+const char STABLE_NAME[] =
+    "serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_0001-if00-port0";
+
 } // namespace
 
 class tst_options : public QObject
@@ -86,15 +109,22 @@ private slots:
     void init();
     void cleanup();
     void startRunsWithoutAPress();
+    void deviceByStableNameThroughUnplugAndReplug();
+    void recordingReplaysTheSameSession();
+    void failedRecordingStopsAloneFramesGoOn();
     void badCommandLineIsRefused_data();
     void badCommandLineIsRefused();
+    void unopenableRecordingIsRefused();
     void helpAndVersionNeedNoDisplay();
+    void kioskRunOfTheProgram();
 
 private:
     int shown() const { return window->iTotalFramesShown + window->iFramesShown; }
     void apply(const QStringList &arguments);
+    void freshWindow();
 
     std::unique_ptr<PortDirectory> ports;
+    QTemporaryDir files;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -108,6 +138,9 @@ void tst_options::initTestCase()
 
 void tst_options::init()
 {
+    QDir nodes(ports->path());
+    for (const QString &name : nodes.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        nodes.remove(name);
     window.reset(new MainWindow);
     ResetReceiver(*window);
     f_Acknowledge = true;
@@ -115,19 +148,28 @@ void tst_options::init()
 
 void tst_options::cleanup()
 {
+    FinishViewerOptions();
+    SetFixedPort("");
     if (window->fdSerial > 0)
         close(window->fdSerial);
     window.reset();
 }
 
-// Parses and applies a command line the way the program's entry does.
+// Parses, prepares and applies a command line the way the program's entry does.
 void tst_options::apply(const QStringList &arguments)
 {
     ViewerOptions options;
     QString error;
     QVERIFY2(ParseViewerOptions(QStringList() << "framescope" << arguments, options, error),
              qPrintable(error));
+    QVERIFY2(PrepareViewerOptions(options, error), qPrintable(error));
     ApplyViewerOptions(options, *window);
+}
+
+void tst_options::freshWindow()
+{
+    cleanup();
+    init();
 }
 
 // --start: frames appear with nobody touching Start; Stop ends the run as
@@ -171,6 +213,106 @@ void tst_options::startRunsWithoutAPress()
     QCOMPARE(window->fdSerial, 0);
 }
 
+// --device through a stable link: taken over a lower-numbered adapter that is
+// present, named as given in every line, and followed through an unplug (the
+// link goes) and a replug (the link comes back).
+void tst_options::deviceByStableNameThroughUnplugAndReplug()
+{
+    Pty lower;
+    QVERIFY(ports->link(lower, 0));
+    const QString link = ports->path() + "/" + STABLE_NAME;
+    QVERIFY(link.size() >= 64);
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+    Simulator sim(link, QStringList());
+    QVERIFY(sim.started());
+    QTRY_VERIFY(QFileInfo::exists(link));
+    apply(QStringList() << "--device" << link);
+    LogCapture log;
+
+    enum { Streaming, Unplugged, Replugged, Done } phase = Streaming;
+    int shownBeforeReplug = 0;
+    auto step = [&] {
+        if (phase == Streaming && shown() >= 1) {
+            QVERIFY(QFile::remove(link));
+            phase = Unplugged;
+        } else if (phase == Unplugged && window->fdSerial == 0) {
+            shownBeforeReplug = shown();
+            QVERIFY(QFile::link(sim.pty(), link));
+            phase = Replugged;
+        } else if (phase == Replugged && shown() > shownBeforeReplug) {
+            phase = Done;
+        }
+    };
+    QVERIFY(RunUntil(*window, [&] { return phase == Done; }, 20000, step));
+
+    const QString established = "Connection to " + link + " established";
+    QCOMPARE(log.count(link + " detected"), 2);
+    QCOMPARE(log.count(established), 2);
+    QCOMPARE(log.count("Serial Port " + link + " disconnected"), 1);
+    QVERIFY(!log.lines().join('\n').contains(ports->node(0)));
+    QCOMPARE(QString::fromLocal8Bit(window->pPortName), link);
+}
+
+// A run with injected faults is recorded; the simulator replays the file and
+// the viewer shows as many frames and rejects the same ones, line for line.
+void tst_options::recordingReplaysTheSameSession()
+{
+    const QString file = files.filePath("session.bin");
+    LogCapture log;
+    int shownLive = 0;
+    QString sentLive;
+    {
+        Simulator sim(ports->node(0), QStringList() << "--fast" << "--frames" << "30"
+                                                    << "--bad-checksum" << "5" << "--lose-start" << "7"
+                                                    << "--extra-byte" << "11" << "--ack-in-data" << "3"
+                                                    << "--stray" << "4");
+        QVERIFY(sim.started());
+        apply(QStringList() << "--record" << file);
+        QVERIFY(RunUntil(*window, [&] { return sim.finished(); }, 30000));
+        shownLive = shown();
+        sentLive = sim.lines("sent: ").value(0);
+    }
+    const QStringList mismatchesLive = Mismatches(log);
+    const int acknowledgementsLive = log.count("Acknowledge received");
+    // The live run itself saw every frame as the simulator made it.
+    QCOMPARE(sentLive, QString("sent: 30 frames (%1 good, %2 bad), 0 bytes dropped, 0 commands, 0 incomplete")
+                           .arg(shownLive)
+                           .arg(mismatchesLive.size()));
+    QVERIFY(mismatchesLive.size() >= 10);
+
+    freshWindow(); // ends the recording as the program's exit does
+    log.clear();
+    Simulator replay(ports->node(0), QStringList() << "--replay" << file);
+    QVERIFY(replay.started());
+    QVERIFY(RunUntil(*window, [&] { return replay.finished(); }, 30000));
+
+    QCOMPARE(replay.lines("replayed: "),
+             QStringList() << QString("replayed: %1 bytes in 1 passes").arg(QFileInfo(file).size()));
+    QCOMPARE(shown(), shownLive);
+    QCOMPARE(Mismatches(log), mismatchesLive);
+    QCOMPARE(log.count("Acknowledge received"), acknowledgementsLive);
+}
+
+// Recording into a full device: one line, the recording ends, frames go on.
+void tst_options::failedRecordingStopsAloneFramesGoOn()
+{
+    Simulator sim(ports->node(0), QStringList() << "--fast");
+    QVERIFY(sim.started());
+    apply(QStringList() << "--record" << "/dev/full");
+    LogCapture log;
+    const QString failed =
+        "Recording to /dev/full failed: No space left on device - recording stopped, acquisition goes on";
+    int shownAtFailure = -1;
+    auto step = [&] {
+        if (shownAtFailure < 0 && log.count(failed) > 0)
+            shownAtFailure = shown();
+    };
+    QVERIFY(RunUntil(*window, [&] { return shownAtFailure >= 0 && shown() >= shownAtFailure + 5; },
+                     20000, step));
+    QCOMPARE(log.count(failed), 1);
+    QVERIFY(!IsRecording());
+}
+
 void tst_options::badCommandLineIsRefused_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -180,6 +322,14 @@ void tst_options::badCommandLineIsRefused_data()
                                       << "framescope: Unexpected value after '--start'.";
     QTest::newRow("stray argument") << QStringList{"--start", "now"}
                                     << "framescope: unexpected argument 'now'";
+    QTest::newRow("device without a path") << QStringList{"--device"}
+                                           << "framescope: Missing value after '--device'.";
+    QTest::newRow("empty device") << QStringList{"--device="} << "framescope: --device needs a path";
+    QTest::newRow("device path too long")
+        << QStringList{"--device", "/dev/serial/by-id/" + QString(300, 'x')}
+        << "framescope: --device path is 318 bytes long; at most 255 fit";
+    QTest::newRow("empty record file") << QStringList{"--record", ""}
+                                       << "framescope: --record needs a file name";
 }
 
 // Refused before a window exists: status 2, the reason and the usage on
@@ -196,6 +346,22 @@ void tst_options::badCommandLineIsRefused()
     QVERIFY2(run.err.contains(message + "\n\nUsage: "), qPrintable(run.err));
     QVERIFY(run.err.contains("--start"));
     QVERIFY(run.out.isEmpty());
+}
+
+// The recording is opened before the window: a file that cannot be written
+// ends the program at once, with the reason.
+void tst_options::unopenableRecordingIsRefused()
+{
+    const QString missing = files.filePath("no-such-directory/session.bin");
+    const ViewerRun run = RunViewer(QStringList() << "-platform" << "offscreen" << "--start"
+                                                  << "--record" << missing,
+                                    QProcessEnvironment::systemEnvironment());
+    QVERIFY2(run.exited, qPrintable(run.err));
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.endsWith("framescope: cannot record to " + missing
+                              + ": No such file or directory\n"),
+             qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(missing));
 }
 
 // A technician asks over ssh: no display, no platform, still an answer.
@@ -215,6 +381,34 @@ void tst_options::helpAndVersionNeedNoDisplay()
     QVERIFY2(version.exited, qPrintable(version.err));
     QCOMPARE(version.status, 0);
     QCOMPARE(version.out, QString("framescope 1.1\n"));
+}
+
+// The program as a kiosk board runs it: started with all three options, it
+// connects to the named link by itself and the recording fills (it is
+// flushed once a second) with no press at all.
+void tst_options::kioskRunOfTheProgram()
+{
+    const QString link = files.filePath(STABLE_NAME);
+    const QString file = files.filePath("kiosk.bin");
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+    Simulator sim(link, QStringList());
+    QVERIFY(sim.started());
+    QTRY_VERIFY(QFileInfo::exists(link));
+
+    QProcess viewer;
+    viewer.setProcessChannelMode(QProcess::ForwardedOutputChannel); // its log stays readable
+    viewer.start(qEnvironmentVariable("FRAMESCOPE"), QStringList() << "-platform" << "offscreen"
+                                                                   << "--start" << "--device" << link
+                                                                   << "--record" << file);
+    QVERIFY(viewer.waitForStarted(5000));
+    QString log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromLocal8Bit(viewer.readAllStandardError()))
+                                 .contains("Connection to " + link + " established"),
+                             15000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file).size() > 2 * 13447, 15000);
+    QCOMPARE(viewer.state(), QProcess::Running);
+    viewer.terminate();
+    QVERIFY(viewer.waitForFinished(5000));
 }
 
 QTEST_MAIN(tst_options)
