@@ -20,6 +20,13 @@ const char DEVICE_OPTION[] = "device";
 const char RECORD_OPTION[] = "record";
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
+void AddOption(QCommandLineParser &parser, const char *name, const char *description,
+               const char *valueName = nullptr)
+{
+    parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                                        QString::fromLatin1(valueName)));
+}
+
 // Every option of the viewer, for parsing and for the help text alike.
 void DescribeOptions(QCommandLineParser &parser)
 {
@@ -33,18 +40,16 @@ void DescribeOptions(QCommandLineParser &parser)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption(QCommandLineOption(QString::fromLatin1(START_OPTION),
-                                        QStringLiteral("Start acquiring as soon as the window is shown, "
-                                                       "as if Start had been pressed.")));
-    parser.addOption(QCommandLineOption(QString::fromLatin1(DEVICE_OPTION),
-                                        QStringLiteral("Use the serial device at PATH alone (a link such as "
-                                                       "/dev/serial/by-id/usb-... is followed) instead of "
-                                                       "the first /dev/ttyUSB<n>."),
-                                        QStringLiteral("PATH")));
-    parser.addOption(QCommandLineOption(QString::fromLatin1(RECORD_OPTION),
-                                        QStringLiteral("Record every byte read from the device into FILE "
-                                                       "(created or truncated), for framescope-sim --replay."),
-                                        QStringLiteral("FILE")));
+    AddOption(parser, START_OPTION,
+              "Start acquiring as soon as the window is shown, as if Start had been pressed.");
+    AddOption(parser, DEVICE_OPTION,
+              "Use the serial device at PATH alone (a link such as /dev/serial/by-id/usb-... "
+              "is followed) instead of the first /dev/ttyUSB<n>.",
+              "PATH");
+    AddOption(parser, RECORD_OPTION,
+              "Record every byte read from the device into FILE (created or truncated), "
+              "for framescope-sim --replay.",
+              "FILE");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -143,9 +148,11 @@ int RefuseCommandLine(const QString &error)
 bool PrepareViewerOptions(const ViewerOptions &options, QString &error)
 {
     std::string reason;
-    if (options.recordFile.isEmpty() || StartRecording(QFile::encodeName(options.recordFile).constData(), reason))
+    if (options.recordFile.isEmpty()
+        || StartRecording(QFile::encodeName(options.recordFile).constData(), reason))
         return true;
-    error = QStringLiteral("cannot record to %1: %2").arg(options.recordFile, QString::fromLocal8Bit(reason.c_str()));
+    error = QStringLiteral("cannot record to %1: %2")
+                .arg(options.recordFile, QString::fromLocal8Bit(reason.c_str()));
     return false;
 }
 
