@@ -100,7 +100,7 @@ const char STABLE_NAME[] =
 
 } // namespace
 
-class tst_options : public QObject
+class TestOptions : public QObject
 {
     Q_OBJECT
 
@@ -128,15 +128,16 @@ private:
     std::unique_ptr<MainWindow> window;
 };
 
-void tst_options::initTestCase()
+void TestOptions::initTestCase()
 {
+    QVERIFY(StandardDescriptorsTaken());
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE_SIM")).isExecutable());
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE")).isExecutable());
     ports.reset(new PortDirectory);
     QVERIFY(ports->isActive());
 }
 
-void tst_options::init()
+void TestOptions::init()
 {
     QDir nodes(ports->path());
     for (const QString &name : nodes.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
@@ -146,7 +147,7 @@ void tst_options::init()
     f_Acknowledge = true;
 }
 
-void tst_options::cleanup()
+void TestOptions::cleanup()
 {
     FinishViewerOptions();
     SetFixedPort("");
@@ -156,7 +157,7 @@ void tst_options::cleanup()
 }
 
 // Parses, prepares and applies a command line the way the program's entry does.
-void tst_options::apply(const QStringList &arguments)
+void TestOptions::apply(const QStringList &arguments)
 {
     ViewerOptions options;
     QString error;
@@ -166,7 +167,7 @@ void tst_options::apply(const QStringList &arguments)
     ApplyViewerOptions(options, *window);
 }
 
-void tst_options::freshWindow()
+void TestOptions::freshWindow()
 {
     cleanup();
     init();
@@ -174,7 +175,7 @@ void tst_options::freshWindow()
 
 // --start: frames appear with nobody touching Start; Stop ends the run as
 // designed, and Start and Exit work as before afterwards.
-void tst_options::startRunsWithoutAPress()
+void TestOptions::startRunsWithoutAPress()
 {
     Simulator sim(ports->node(0), QStringList());
     QVERIFY(sim.started());
@@ -216,7 +217,7 @@ void tst_options::startRunsWithoutAPress()
 // --device through a stable link: taken over a lower-numbered adapter that is
 // present, named as given in every line, and followed through an unplug (the
 // link goes) and a replug (the link comes back).
-void tst_options::deviceByStableNameThroughUnplugAndReplug()
+void TestOptions::deviceByStableNameThroughUnplugAndReplug()
 {
     Pty lower;
     QVERIFY(ports->link(lower, 0));
@@ -255,7 +256,7 @@ void tst_options::deviceByStableNameThroughUnplugAndReplug()
 
 // A run with injected faults is recorded; the simulator replays the file and
 // the viewer shows as many frames and rejects the same ones, line for line.
-void tst_options::recordingReplaysTheSameSession()
+void TestOptions::recordingReplaysTheSameSession()
 {
     const QString file = files.filePath("session.bin");
     LogCapture log;
@@ -294,7 +295,7 @@ void tst_options::recordingReplaysTheSameSession()
 }
 
 // Recording into a full device: one line, the recording ends, frames go on.
-void tst_options::failedRecordingStopsAloneFramesGoOn()
+void TestOptions::failedRecordingStopsAloneFramesGoOn()
 {
     Simulator sim(ports->node(0), QStringList() << "--fast");
     QVERIFY(sim.started());
@@ -313,7 +314,7 @@ void tst_options::failedRecordingStopsAloneFramesGoOn()
     QVERIFY(!IsRecording());
 }
 
-void tst_options::badCommandLineIsRefused_data()
+void TestOptions::badCommandLineIsRefused_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
@@ -334,7 +335,7 @@ void tst_options::badCommandLineIsRefused_data()
 
 // Refused before a window exists: status 2, the reason and the usage on
 // standard error. Qt's own options around them are taken as usual.
-void tst_options::badCommandLineIsRefused()
+void TestOptions::badCommandLineIsRefused()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
@@ -350,7 +351,7 @@ void tst_options::badCommandLineIsRefused()
 
 // The recording is opened before the window: a file that cannot be written
 // ends the program at once, with the reason.
-void tst_options::unopenableRecordingIsRefused()
+void TestOptions::unopenableRecordingIsRefused()
 {
     const QString missing = files.filePath("no-such-directory/session.bin");
     const ViewerRun run = RunViewer(QStringList() << "-platform" << "offscreen" << "--start"
@@ -365,7 +366,7 @@ void tst_options::unopenableRecordingIsRefused()
 }
 
 // A technician asks over ssh: no display, no platform, still an answer.
-void tst_options::helpAndVersionNeedNoDisplay()
+void TestOptions::helpAndVersionNeedNoDisplay()
 {
     QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
@@ -386,7 +387,7 @@ void tst_options::helpAndVersionNeedNoDisplay()
 // The program as a kiosk board runs it: started with all three options, it
 // connects to the named link by itself and the recording fills (it is
 // flushed once a second) with no press at all.
-void tst_options::kioskRunOfTheProgram()
+void TestOptions::kioskRunOfTheProgram()
 {
     const QString link = files.filePath(STABLE_NAME);
     const QString file = files.filePath("kiosk.bin");
@@ -411,5 +412,5 @@ void tst_options::kioskRunOfTheProgram()
     QVERIFY(viewer.waitForFinished(5000));
 }
 
-QTEST_MAIN(tst_options)
+QTEST_MAIN(TestOptions)
 #include "tst_options.moc"
