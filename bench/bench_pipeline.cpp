@@ -1,8 +1,10 @@
 // Cost of the per-frame work of the acquisition cycle: the receive step's
-// byte rule, the conversion with and without correction, and the display.
+// byte rule, the conversion with and without correction, the display, and
+// what --record adds to a receive step.
 // The link delivers a frame every 146 ms at most; everything here must be a
 // small fraction of that on the board.
 #include "GUI.h"
+#include "Recording.h"
 #include "Serial.h"
 #include "mainwindow.h"
 
@@ -10,7 +12,9 @@
 #include <QLoggingCategory>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -134,6 +138,41 @@ void BM_ReceiveFrame(benchmark::State &state)
     close(pipeFds[1]);
 }
 BENCHMARK(BM_ReceiveFrame);
+
+// What --record adds to one receive step that read `range(0)` bytes: the copy
+// into the recording's buffer and, every 64 KiB, the write of a full buffer
+// to a file. 8192 is the most one step reads; at the link rate a busy loop
+// sees a few dozen bytes per step.
+void BM_RecordStep(benchmark::State &state)
+{
+    char path[] = "/tmp/framescope-bench-record-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        std::abort();
+    close(fd);
+    std::string reason;
+    if (!StartRecording(path, reason))
+        std::abort();
+    unsigned char bytes[8192];
+    memset(bytes, 0x95, sizeof bytes);
+    const size_t count = static_cast<size_t>(state.range(0));
+    size_t recorded = 0;
+    for (auto _ : state) {
+        RecordBytes(bytes, count);
+        recorded += count;
+        if (recorded >= 8 * 1024 * 1024) { // keep the file small: start it afresh
+            state.PauseTiming();
+            if (!StartRecording(path, reason))
+                std::abort();
+            recorded = 0;
+            state.ResumeTiming();
+        }
+    }
+    StopRecording();
+    unlink(path);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_RecordStep)->Arg(32)->Arg(1024)->Arg(8192);
 
 } // namespace
 

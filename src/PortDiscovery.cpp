@@ -1,5 +1,6 @@
 // Port discovery and unplug detection: once a tick, find the first device
-// made from the port pattern, connect to it, and notice when it has gone.
+// made from the port pattern (or the one device the operator named), connect
+// to it, and notice when it has gone.
 #include "mainwindow.h"
 
 #include "Process_Serial.h"
@@ -18,6 +19,9 @@ namespace {
 const int LAST_PORT_NUMBER = 254;
 
 const char *pPortPattern = "/dev/ttyUSB%d";
+
+// One device named by the operator instead of the numbered ones; empty: none.
+char szFixedPort[PORT_NAME_SIZE] = {};
 
 // Counts the conversions in pattern; only "%d" once (and "%%") is safe.
 bool HoldsOneNumber(const char *pattern)
@@ -42,7 +46,35 @@ bool FormPortPath(char *path, size_t size, int n)
     return length >= 0 && static_cast<size_t>(length) < size;
 }
 
+// The device to try this tick: the fixed device if one is set, otherwise the
+// lowest-numbered one of the pattern. False when it is not present.
+bool FindPort(char *path, size_t size)
+{
+    if (szFixedPort[0] != '\0') {
+        snprintf(path, size, "%s", szFixedPort);
+        return QFile::exists(QString::fromLocal8Bit(path));
+    }
+    for (int n = 0; n <= LAST_PORT_NUMBER; ++n) {
+        if (FormPortPath(path, size, n) && QFile::exists(QString::fromLocal8Bit(path)))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+bool SetFixedPort(const char *path)
+{
+    if (path == nullptr || strlen(path) >= sizeof szFixedPort)
+        return false;
+    snprintf(szFixedPort, sizeof szFixedPort, "%s", path);
+    return true;
+}
+
+const char *FixedPort()
+{
+    return szFixedPort;
+}
 
 bool SetPortPattern(const char *pattern)
 {
@@ -92,17 +124,12 @@ bool MainWindow::PortStillPresent() const
     return node.st_dev == open.st_dev && node.st_ino == open.st_ino;
 }
 
-// Connects to the lowest-numbered device present; false if there is none.
+// Connects to the device found; false if there is none.
 bool MainWindow::DiscoverPort()
 {
     char path[PORT_NAME_SIZE];
     pPortName[0] = '\0';
-    int n = 0;
-    for (; n <= LAST_PORT_NUMBER; ++n) {
-        if (FormPortPath(path, sizeof path, n) && QFile::exists(QString::fromLocal8Bit(path)))
-            break;
-    }
-    if (n > LAST_PORT_NUMBER)
+    if (!FindPort(path, sizeof path))
         return false;
     qDebug() << path << "detected";
     memcpy(pPortName, path, sizeof path);

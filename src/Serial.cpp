@@ -1,6 +1,7 @@
 #include "Serial.h"
 
 #include "Process_Serial.h"
+#include "Recording.h"
 #include "SharedState.h"
 
 #include <QDebug>
@@ -191,6 +192,7 @@ void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
         return;
     }
     state.CptTimeout = 0;
+    RecordBytes(bytes, static_cast<size_t>(n)); // as read, before any byte is judged
     const StepOutputs out = {frame1, frame2, cksumRead, cksumCalc};
     for (ssize_t i = 0; i < n; ++i)
         TakeByte(state, out, bytes[i]);

@@ -12,8 +12,10 @@ enum {
     RAW_FRAME_SIZE = 2 * FRAME_PIXELS
 };
 
-// Capacity of the device path buffer, NUL included.
-enum { PORT_NAME_SIZE = 64 };
+// Capacity of the device path buffer, NUL included. Stable names of adapters
+// (/dev/serial/by-id/usb-<maker>_<product>_<serial>-if00-port0) often run past
+// 63 characters; 255 holds them with room to spare.
+enum { PORT_NAME_SIZE = 256 };
 
 // Flags shared by the receiver, the verification, the image pipeline and the
 // command sender; the create/join pairs of the acquisition cycle order all

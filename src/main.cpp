@@ -1,13 +1,28 @@
 #include "main.h"
 
+#include "ViewerOptions.h"
 #include "mainwindow.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv)
 {
-    QApplication application(argc, argv);
+    // Answered before a display is needed: asking for help works over ssh.
+    if (AsksForHelpOrVersion(argc, argv)) {
+        QCoreApplication application(argc, argv);
+        return PrintHelpOrVersion();
+    }
+    QApplication application(argc, argv); // takes its own options out of the list
+    ViewerOptions options;
+    QString error;
+    if (!ParseViewerOptions(QCoreApplication::arguments(), options, error))
+        return RefuseCommandLine(error);
+    if (!PrepareViewerOptions(options, error))
+        return RefuseToStart(error);
     MainWindow window;
+    ApplyViewerOptions(options, window);
     window.show();
-    return application.exec();
+    const int status = application.exec();
+    FinishViewerOptions();
+    return status;
 }

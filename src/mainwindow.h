@@ -127,4 +127,11 @@ extern MainWindow *pMainWindow;
 bool SetPortPattern(const char *pattern);
 const char *PortPattern();
 
+// With a fixed device (the operator's --device, often a link under
+// /dev/serial/by-id/) discovery and unplug detection look at that path alone,
+// as given, instead of the pattern; "" goes back to the pattern. Refused
+// (false) when the path does not fit PORT_NAME_SIZE with its NUL.
+bool SetFixedPort(const char *path);
+const char *FixedPort();
+
 #endif

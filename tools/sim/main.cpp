@@ -292,12 +292,18 @@ private:
                 return false;
             const std::size_t budget =
                 o_.fast ? std::numeric_limits<std::size_t>::max() : pacer_.allowance();
-            const std::size_t used = outbox_.send(port_.master(), budget, !o_.fast);
+            const std::size_t used = outbox_.send(port_.master(), budget, dropsUnsent());
             pacer_.spend(used);
             if (!outbox_.drained() || used == 0 || outbox_.failed())
                 return true;
         }
     }
+
+    // Generated frames at the link rate are lost where nobody reads, as on a
+    // real line. A capture is replayed whole: what the pty cannot take yet
+    // waits for the reader, so a viewer that connects late still sees the
+    // session from its first byte.
+    bool dropsUnsent() const { return !o_.fast && o_.replay.empty(); }
 
     bool refill()
     {
@@ -336,7 +342,9 @@ private:
 
     void waitForEvents()
     {
-        const short out = (o_.fast && outbox_.hasWork()) ? POLLOUT : 0;
+        // Wait for room in the pty only with bytes that are due and kept.
+        const bool due = o_.fast || pacer_.allowance() > 0;
+        const short out = (!dropsUnsent() && due && outbox_.hasWork()) ? POLLOUT : 0;
         pollfd fds[2] = {{port_.master(), static_cast<short>(POLLIN | out), 0},
                          {wakeFd_, POLLIN, 0}};
         if (::poll(fds, 2, waitTimeout()) <= 0)

@@ -1,0 +1,187 @@
+#include "ViewerOptions.h"
+
+#include "Recording.h"
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const char START_OPTION[] = "start";
+const char DEVICE_OPTION[] = "device";
+const char RECORD_OPTION[] = "record";
+const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
+
+void AddOption(QCommandLineParser &parser, const char *name, const char *description,
+               const char *valueName = nullptr)
+{
+    parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                                        QString::fromLatin1(valueName)));
+}
+
+// Every option of the viewer, for parsing and for the help text alike.
+void DescribeOptions(QCommandLineParser &parser)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("framescope"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(FRAMESCOPE_VERSION));
+    parser.setApplicationDescription(QStringLiteral(
+        "Viewer and control panel for the 84 x 80 infrared sensor on a USB serial adapter.\n"
+        "Qt's own options (-platform, -style, ...) are accepted as well."));
+    // Qt's options are single-dash words (-platform, -reverse): read words the
+    // same way, so none of them is ever taken for a string of one-letter flags.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    AddOption(parser, START_OPTION,
+              "Start acquiring as soon as the window is shown, as if Start had been pressed.");
+    AddOption(parser, DEVICE_OPTION,
+              "Use the serial device at PATH alone (a link such as /dev/serial/by-id/usb-... "
+              "is followed) instead of the first /dev/ttyUSB<n>.",
+              "PATH");
+    AddOption(parser, RECORD_OPTION,
+              "Record every byte read from the device into FILE (created or truncated), "
+              "for framescope-sim --replay.",
+              "FILE");
+}
+
+bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(DEVICE_OPTION)))
+        return true;
+    options.device = QFile::encodeName(parser.value(QString::fromLatin1(DEVICE_OPTION)));
+    if (options.device.isEmpty())
+        error = QStringLiteral("--device needs a path");
+    else if (options.device.size() >= PORT_NAME_SIZE)
+        error = QStringLiteral("--device path is %1 bytes long; at most %2 fit")
+                    .arg(options.device.size())
+                    .arg(PORT_NAME_SIZE - 1);
+    return error.isEmpty();
+}
+
+bool ReadRecordFile(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(RECORD_OPTION)))
+        return true;
+    options.recordFile = parser.value(QString::fromLatin1(RECORD_OPTION));
+    if (options.recordFile.isEmpty())
+        error = QStringLiteral("--record needs a file name");
+    return error.isEmpty();
+}
+
+// --help-all (which Qt adds) gets the same text: Qt's options are Qt's to list.
+bool AsksForHelp(const QCommandLineParser &parser)
+{
+    return parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"));
+}
+
+QStringList ArgumentList(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+void Print(FILE *to, const QString &text)
+{
+    fputs(text.toLocal8Bit().constData(), to);
+    fflush(to);
+}
+
+} // namespace
+
+bool AsksForHelpOrVersion(int argc, char **argv)
+{
+    // Parsed with no application object: Qt's own options are still in the
+    // list and count as unknown here, which does not matter for this question.
+    QCommandLineParser parser;
+    DescribeOptions(parser);
+    parser.parse(ArgumentList(argc, argv));
+    return AsksForHelp(parser) || parser.isSet(QStringLiteral("version"));
+}
+
+int PrintHelpOrVersion()
+{
+    QCommandLineParser parser;
+    DescribeOptions(parser);
+    parser.parse(QCoreApplication::arguments());
+    if (AsksForHelp(parser))
+        Print(stdout, parser.helpText());
+    else
+        Print(stdout, QCoreApplication::applicationName() + QLatin1Char(' ')
+                          + QCoreApplication::applicationVersion() + QLatin1Char('\n'));
+    return 0;
+}
+
+bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QString &error)
+{
+    QCommandLineParser parser;
+    DescribeOptions(parser);
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return false;
+    }
+    options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
+    return ReadDevice(parser, options, error) && ReadRecordFile(parser, options, error);
+}
+
+int RefuseCommandLine(const QString &error)
+{
+    QCommandLineParser parser;
+    DescribeOptions(parser);
+    Print(stderr, QStringLiteral("framescope: %1\n\n").arg(error) + parser.helpText());
+    return OPTIONS_EXIT_STATUS;
+}
+
+bool PrepareViewerOptions(const ViewerOptions &options, QString &error)
+{
+    std::string reason;
+    if (options.recordFile.isEmpty()
+        || StartRecording(QFile::encodeName(options.recordFile).constData(), reason))
+        return true;
+    error = QStringLiteral("cannot record to %1: %2")
+                .arg(options.recordFile, QString::fromLocal8Bit(reason.c_str()));
+    return false;
+}
+
+int RefuseToStart(const QString &error)
+{
+    Print(stderr, QStringLiteral("framescope: %1\n").arg(error));
+    return OPTIONS_EXIT_STATUS;
+}
+
+void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
+{
+    if (!options.device.isEmpty())
+        SetFixedPort(options.device.constData()); // its length was checked when parsed
+    if (IsRecording()) {
+        // On the GUI thread, from event processing: never while the receive
+        // worker writes into the buffer.
+        QTimer *flush = new QTimer(&window);
+        QObject::connect(flush, &QTimer::timeout, [] { FlushRecording(); });
+        flush->start(FLUSH_MS);
+    }
+    if (options.bStartAtOnce) {
+        // The run lives inside the Start slot, so it must begin from the event
+        // loop, once it runs; a click also goes through the button's signals
+        // exactly as the operator's press does.
+        QTimer::singleShot(0, window.ui->pushButton_Start, &QPushButton::click);
+    }
+}
+
+void FinishViewerOptions()
+{
+    StopRecording();
+}

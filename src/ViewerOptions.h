@@ -1,0 +1,50 @@
+// The viewer's own command-line options, for boards in the field: start at
+// once (a kiosk with nobody to press Start), use one fixed device instead of
+// the first /dev/ttyUSB<n>, record what is read from the wire. Without them
+// the viewer behaves as it always has.
+#ifndef VIEWEROPTIONS_H
+#define VIEWEROPTIONS_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+class MainWindow;
+
+struct ViewerOptions {
+    bool bStartAtOnce = false; // press Start as soon as the window is shown
+    QByteArray device;         // the one device to use, as given; empty: /dev/ttyUSB<n>
+    QString recordFile;        // where to record the wire; empty: no recording
+};
+
+// Exit status for a command line the viewer cannot run with.
+enum { OPTIONS_EXIT_STATUS = 2 };
+
+// True when the command line asks for --help or --version. Looked at before
+// any display is opened, so both work over a plain ssh session.
+bool AsksForHelpOrVersion(int argc, char **argv);
+// Prints the help or the version on standard output (needs a QCoreApplication)
+// and returns the exit status, 0.
+int PrintHelpOrVersion();
+
+// Reads the viewer's options from the arguments that are left once the
+// application object has taken its own (-platform and the like). On a bad
+// command line returns false with the reason in error.
+bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QString &error);
+// Writes the reason and the usage on standard error; returns the exit status.
+int RefuseCommandLine(const QString &error);
+
+// What must succeed before a window is shown: opening the recording. On
+// failure returns false with the reason in error.
+bool PrepareViewerOptions(const ViewerOptions &options, QString &error);
+// Writes the reason on standard error; returns the exit status.
+int RefuseToStart(const QString &error);
+
+// Puts the options to work on the window, before the event loop runs.
+void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window);
+
+// Completes what the options left open (the recording) once the event loop
+// has ended.
+void FinishViewerOptions();
+
+#endif

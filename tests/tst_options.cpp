@@ -1,0 +1,416 @@
+// The viewer's command-line options, end to end against the simulator:
+// --start runs without a press; --device takes a link by its stable name over
+// a lower-numbered adapter and follows it through unplug and replug; --record
+// writes a session that --replay plays back to the same frames and the same
+// rejections, and a recording that cannot be written stops alone. The real
+// program refuses a bad command line or an unopenable recording with status
+// 2 and a message before any window, answers --help and --version without a
+// display, and runs as a kiosk with all three options.
+#include "testsupport.h"
+
+#include "Recording.h"
+#include "ViewerOptions.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+using namespace testsupport;
+
+namespace {
+
+// The simulator as a child process, appearing at a link of the test's choice.
+class Simulator
+{
+public:
+    Simulator(const QString &link, const QStringList &options)
+    {
+        process.setProgram(qEnvironmentVariable("FRAMESCOPE_SIM"));
+        process.setArguments(QStringList() << "--link" << link << options);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput,
+                         [this] { output += QString::fromLatin1(process.readAllStandardOutput()); });
+        process.start();
+    }
+    ~Simulator()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+    }
+    bool started() { return process.waitForStarted(5000); }
+    bool finished() const { return process.state() == QProcess::NotRunning; }
+    // The pseudo-terminal it plays the sensor on, once it has said so.
+    QString pty() const
+    {
+        const QStringList said = lines("pty: ");
+        return said.isEmpty() ? QString() : said.first().mid(5);
+    }
+    QStringList lines(const QString &prefix) const
+    {
+        QStringList found;
+        for (const QString &line : output.split('\n'))
+            if (line.startsWith(prefix))
+                found << line;
+        return found;
+    }
+
+private:
+    QProcess process;
+    QString output;
+};
+
+// The built viewer, run to its end with the given arguments.
+struct ViewerRun {
+    int status = -1;
+    bool exited = false; // on its own, in time, not by a signal
+    QString out;
+    QString err;
+};
+
+ViewerRun RunViewer(const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QProcess viewer;
+    viewer.setProcessEnvironment(environment);
+    viewer.start(qEnvironmentVariable("FRAMESCOPE"), arguments);
+    ViewerRun run;
+    run.exited = viewer.waitForFinished(20000) && viewer.exitStatus() == QProcess::NormalExit;
+    if (!run.exited) {
+        viewer.kill();
+        viewer.waitForFinished(5000);
+    }
+    run.status = viewer.exitCode();
+    run.out = QString::fromLocal8Bit(viewer.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(viewer.readAllStandardError());
+    return run;
+}
+
+// Bad frames, by their mismatch lines.
+QStringList Mismatches(const LogCapture &log)
+{
+    return log.lines().filter(QRegularExpression("^Serial 0 : Calc : "));
+}
+
+// Where operators name their adapters; longer than the old 63-byte limit.
+const char STABLE_NAME[] =
+    "serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_0001-if00-port0";
+
+} // namespace
+
+class TestOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void startRunsWithoutAPress();
+    void deviceByStableNameThroughUnplugAndReplug();
+    void recordingReplaysTheSameSession();
+    void failedRecordingStopsAloneFramesGoOn();
+    void badCommandLineIsRefused_data();
+    void badCommandLineIsRefused();
+    void unopenableRecordingIsRefused();
+    void helpAndVersionNeedNoDisplay();
+    void kioskRunOfTheProgram();
+
+private:
+    int shown() const { return window->iTotalFramesShown + window->iFramesShown; }
+    void apply(const QStringList &arguments);
+    void freshWindow();
+
+    std::unique_ptr<PortDirectory> ports;
+    QTemporaryDir files;
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestOptions::initTestCase()
+{
+    QVERIFY(StandardDescriptorsTaken());
+    QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE_SIM")).isExecutable());
+    QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE")).isExecutable());
+    ports.reset(new PortDirectory);
+    QVERIFY(ports->isActive());
+}
+
+void TestOptions::init()
+{
+    QDir nodes(ports->path());
+    for (const QString &name : nodes.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        nodes.remove(name);
+    window.reset(new MainWindow);
+    ResetReceiver(*window);
+    f_Acknowledge = true;
+}
+
+void TestOptions::cleanup()
+{
+    FinishViewerOptions();
+    SetFixedPort("");
+    if (window->fdSerial > 0)
+        close(window->fdSerial);
+    window.reset();
+}
+
+// Parses, prepares and applies a command line the way the program's entry does.
+void TestOptions::apply(const QStringList &arguments)
+{
+    ViewerOptions options;
+    QString error;
+    QVERIFY2(ParseViewerOptions(QStringList() << "framescope" << arguments, options, error),
+             qPrintable(error));
+    QVERIFY2(PrepareViewerOptions(options, error), qPrintable(error));
+    ApplyViewerOptions(options, *window);
+}
+
+void TestOptions::freshWindow()
+{
+    cleanup();
+    init();
+}
+
+// --start: frames appear with nobody touching Start; Stop ends the run as
+// designed, and Start and Exit work as before afterwards.
+void TestOptions::startRunsWithoutAPress()
+{
+    Simulator sim(ports->node(0), QStringList());
+    QVERIFY(sim.started());
+    apply(QStringList() << "--start");
+    QVERIFY(window->ui->pushButton_Start->isEnabled()); // nothing has run yet
+
+    bool startDisabledInRun = false;
+    int shownInRun = 0;
+    QTimer poll; // runs inside the run's event processing once it has started
+    poll.setInterval(0);
+    connect(&poll, &QTimer::timeout, [&] {
+        startDisabledInRun = !window->ui->pushButton_Start->isEnabled();
+        if (shown() >= 2) {
+            shownInRun = shown();
+            poll.stop();
+            QTest::mouseClick(window->ui->pushButton_Stop, Qt::LeftButton);
+        }
+    });
+    poll.start();
+    QTRY_VERIFY_WITH_TIMEOUT(shownInRun >= 2, 20000);
+    QVERIFY(startDisabledInRun);
+    QVERIFY(window->ui->pushButton_Start->isEnabled());   // wound down as designed
+    QVERIFY(!window->ui->pushButton_Stop->isEnabled());
+
+    // Start pressed by hand runs again; Exit ends a run and closes.
+    QVERIFY(RunUntil(*window, [&] { return shown() >= 1; }, 20000));
+    bool exitPressed = false;
+    RunUntil(*window, [&] { return exitPressed; }, 20000, [&] {
+        if (!exitPressed && shown() >= 1) {
+            exitPressed = true;
+            QTest::mouseClick(window->ui->pushButton_Exit, Qt::LeftButton);
+        }
+    });
+    QVERIFY(exitPressed);
+    QVERIFY(!window->isVisible());
+    QCOMPARE(window->fdSerial, 0);
+}
+
+// --device through a stable link: taken over a lower-numbered adapter that is
+// present, named as given in every line, and followed through an unplug (the
+// link goes) and a replug (the link comes back).
+void TestOptions::deviceByStableNameThroughUnplugAndReplug()
+{
+    Pty lower;
+    QVERIFY(ports->link(lower, 0));
+    const QString link = ports->path() + "/" + STABLE_NAME;
+    QVERIFY(link.size() >= 64);
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+    Simulator sim(link, QStringList());
+    QVERIFY(sim.started());
+    QTRY_VERIFY(QFileInfo::exists(link));
+    apply(QStringList() << "--device" << link);
+    LogCapture log;
+
+    enum { Streaming, Unplugged, Replugged, Done } phase = Streaming;
+    int shownBeforeReplug = 0;
+    auto step = [&] {
+        if (phase == Streaming && shown() >= 1) {
+            QVERIFY(QFile::remove(link));
+            phase = Unplugged;
+        } else if (phase == Unplugged && window->fdSerial == 0) {
+            shownBeforeReplug = shown();
+            QVERIFY(QFile::link(sim.pty(), link));
+            phase = Replugged;
+        } else if (phase == Replugged && shown() > shownBeforeReplug) {
+            phase = Done;
+        }
+    };
+    QVERIFY(RunUntil(*window, [&] { return phase == Done; }, 20000, step));
+
+    const QString established = "Connection to " + link + " established";
+    QCOMPARE(log.count(link + " detected"), 2);
+    QCOMPARE(log.count(established), 2);
+    QCOMPARE(log.count("Serial Port " + link + " disconnected"), 1);
+    QVERIFY(!log.lines().join('\n').contains(ports->node(0)));
+    QCOMPARE(QString::fromLocal8Bit(window->pPortName), link);
+}
+
+// A run with injected faults is recorded; the simulator replays the file and
+// the viewer shows as many frames and rejects the same ones, line for line.
+void TestOptions::recordingReplaysTheSameSession()
+{
+    const QString file = files.filePath("session.bin");
+    LogCapture log;
+    int shownLive = 0;
+    QString sentLive;
+    {
+        Simulator sim(ports->node(0), QStringList() << "--fast" << "--frames" << "30"
+                                                    << "--bad-checksum" << "5" << "--lose-start" << "7"
+                                                    << "--extra-byte" << "11" << "--ack-in-data" << "3"
+                                                    << "--stray" << "4");
+        QVERIFY(sim.started());
+        apply(QStringList() << "--record" << file);
+        QVERIFY(RunUntil(*window, [&] { return sim.finished(); }, 30000));
+        shownLive = shown();
+        sentLive = sim.lines("sent: ").value(0);
+    }
+    const QStringList mismatchesLive = Mismatches(log);
+    const int acknowledgementsLive = log.count("Acknowledge received");
+    // The live run itself saw every frame as the simulator made it.
+    QCOMPARE(sentLive, QString("sent: 30 frames (%1 good, %2 bad), 0 bytes dropped, 0 commands, 0 incomplete")
+                           .arg(shownLive)
+                           .arg(mismatchesLive.size()));
+    QVERIFY(mismatchesLive.size() >= 10);
+
+    freshWindow(); // ends the recording as the program's exit does
+    log.clear();
+    Simulator replay(ports->node(0), QStringList() << "--replay" << file);
+    QVERIFY(replay.started());
+    QVERIFY(RunUntil(*window, [&] { return replay.finished(); }, 30000));
+
+    QCOMPARE(replay.lines("replayed: "),
+             QStringList() << QString("replayed: %1 bytes in 1 passes").arg(QFileInfo(file).size()));
+    QCOMPARE(shown(), shownLive);
+    QCOMPARE(Mismatches(log), mismatchesLive);
+    QCOMPARE(log.count("Acknowledge received"), acknowledgementsLive);
+}
+
+// Recording into a full device: one line, the recording ends, frames go on.
+void TestOptions::failedRecordingStopsAloneFramesGoOn()
+{
+    Simulator sim(ports->node(0), QStringList() << "--fast");
+    QVERIFY(sim.started());
+    apply(QStringList() << "--record" << "/dev/full");
+    LogCapture log;
+    const QString failed =
+        "Recording to /dev/full failed: No space left on device - recording stopped, acquisition goes on";
+    int shownAtFailure = -1;
+    auto step = [&] {
+        if (shownAtFailure < 0 && log.count(failed) > 0)
+            shownAtFailure = shown();
+    };
+    QVERIFY(RunUntil(*window, [&] { return shownAtFailure >= 0 && shown() >= shownAtFailure + 5; },
+                     20000, step));
+    QCOMPARE(log.count(failed), 1);
+    QVERIFY(!IsRecording());
+}
+
+void TestOptions::badCommandLineIsRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << "framescope: Unknown option 'bogus'.";
+    QTest::newRow("value for a flag") << QStringList{"--start=yes"}
+                                      << "framescope: Unexpected value after '--start'.";
+    QTest::newRow("stray argument") << QStringList{"--start", "now"}
+                                    << "framescope: unexpected argument 'now'";
+    QTest::newRow("device without a path") << QStringList{"--device"}
+                                           << "framescope: Missing value after '--device'.";
+    QTest::newRow("empty device") << QStringList{"--device="} << "framescope: --device needs a path";
+    QTest::newRow("device path too long")
+        << QStringList{"--device", "/dev/serial/by-id/" + QString(300, 'x')}
+        << "framescope: --device path is 318 bytes long; at most 255 fit";
+    QTest::newRow("empty record file") << QStringList{"--record", ""}
+                                       << "framescope: --record needs a file name";
+}
+
+// Refused before a window exists: status 2, the reason and the usage on
+// standard error. Qt's own options around them are taken as usual.
+void TestOptions::badCommandLineIsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const ViewerRun run = RunViewer(QStringList() << "-platform" << "offscreen" << arguments
+                                                  << "-reverse",
+                                    QProcessEnvironment::systemEnvironment());
+    QVERIFY2(run.exited, qPrintable(run.err));
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(message + "\n\nUsage: "), qPrintable(run.err));
+    QVERIFY(run.err.contains("--start"));
+    QVERIFY(run.out.isEmpty());
+}
+
+// The recording is opened before the window: a file that cannot be written
+// ends the program at once, with the reason.
+void TestOptions::unopenableRecordingIsRefused()
+{
+    const QString missing = files.filePath("no-such-directory/session.bin");
+    const ViewerRun run = RunViewer(QStringList() << "-platform" << "offscreen" << "--start"
+                                                  << "--record" << missing,
+                                    QProcessEnvironment::systemEnvironment());
+    QVERIFY2(run.exited, qPrintable(run.err));
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.endsWith("framescope: cannot record to " + missing
+                              + ": No such file or directory\n"),
+             qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(missing));
+}
+
+// A technician asks over ssh: no display, no platform, still an answer.
+void TestOptions::helpAndVersionNeedNoDisplay()
+{
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        bare.remove(QString::fromLatin1(name));
+
+    const ViewerRun help = RunViewer(QStringList() << "--help", bare);
+    QVERIFY2(help.exited, qPrintable(help.err));
+    QCOMPARE(help.status, 0);
+    QVERIFY(help.out.contains("Usage: "));
+    QVERIFY(help.out.contains("--start"));
+
+    const ViewerRun version = RunViewer(QStringList() << "-platform" << "xcb" << "--version", bare);
+    QVERIFY2(version.exited, qPrintable(version.err));
+    QCOMPARE(version.status, 0);
+    QCOMPARE(version.out, QString("framescope 1.1\n"));
+}
+
+// The program as a kiosk board runs it: started with all three options, it
+// connects to the named link by itself and the recording fills (it is
+// flushed once a second) with no press at all.
+void TestOptions::kioskRunOfTheProgram()
+{
+    const QString link = files.filePath(STABLE_NAME);
+    const QString file = files.filePath("kiosk.bin");
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+    Simulator sim(link, QStringList());
+    QVERIFY(sim.started());
+    QTRY_VERIFY(QFileInfo::exists(link));
+
+    QProcess viewer;
+    viewer.setProcessChannelMode(QProcess::ForwardedOutputChannel); // its log stays readable
+    viewer.start(qEnvironmentVariable("FRAMESCOPE"), QStringList() << "-platform" << "offscreen"
+                                                                   << "--start" << "--device" << link
+                                                                   << "--record" << file);
+    QVERIFY(viewer.waitForStarted(5000));
+    QString log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromLocal8Bit(viewer.readAllStandardError()))
+                                 .contains("Connection to " + link + " established"),
+                             15000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file).size() > 2 * 13447, 15000);
+    QCOMPARE(viewer.state(), QProcess::Running);
+    viewer.terminate();
+    QVERIFY(viewer.waitForFinished(5000));
+}
+
+QTEST_MAIN(TestOptions)
+#include "tst_options.moc"
