@@ -79,7 +79,7 @@ public:
     bool finished() const { return process.state() == QProcess::NotRunning; }
     QList<Sent> frames()
     {
-        const QRegularExpression line("^timing: (\\d+) frame \\d+ ([0-9a-f]+) (\\w+)$");
+        const QRegularExpression line("^timing: (\\d+) frame \\d+ ([0-9a-f]+) (\\w+)( [a-z-]+)*$");
         QList<Sent> sent;
         for (const QString &text : QString::fromLatin1(process.readAllStandardOutput()).split('\n')) {
             const QRegularExpressionMatch m = line.match(text);

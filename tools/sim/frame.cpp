@@ -60,9 +60,9 @@ Verdict verdictOf(const FrameFaults& f)
     return Verdict::Good;
 }
 
-std::string describe(const FrameFaults& f)
+std::string faultNames(const FrameFaults& f)
 {
-    std::string text = verdictOf(f) == Verdict::Good ? "good" : "";
+    std::string text;
     const std::pair<bool, const char*> names[] = {
         {f.badChecksum, "bad-checksum"}, {f.loseStart, "lose-start"},
         {f.loseEnd, "lose-end"},         {f.extraByte, "extra-byte"},
@@ -71,6 +71,14 @@ std::string describe(const FrameFaults& f)
         if (on)
             text += (text.empty() ? "" : " ") + std::string(name);
     return text;
+}
+
+std::string describe(const FrameFaults& f)
+{
+    const std::string names = faultNames(f);
+    if (verdictOf(f) != Verdict::Good)
+        return names;
+    return names.empty() ? "good" : "good " + names;
 }
 
 std::vector<std::uint8_t> encodeFrame(const std::vector<std::uint16_t>& samples,

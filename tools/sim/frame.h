@@ -39,6 +39,8 @@ Verdict verdictOf(const FrameFaults& faults);
 // "good", optionally followed by the harmless faults, or the list of faults
 // that spoil the frame, e.g. "good ack-in-data", "bad-checksum lose-start".
 std::string describe(const FrameFaults& faults);
+// The faults alone, e.g. "lose-start stray"; "" for none.
+std::string faultNames(const FrameFaults& faults);
 
 struct FrameLayout {
     std::uint32_t checksum = 0;         // the value its five checksum bytes carry

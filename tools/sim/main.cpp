@@ -140,9 +140,12 @@ public:
 
     void sent(Stats& stats, const Options& o, bool whole, std::uint64_t completedUs) override
     {
-        if (o.timing)
+        if (o.timing) {
+            const std::string faults = faultNames(faults_);
             sayTiming(completedUs, "frame " + std::to_string(number_) + " " + hex(checksum_) + " " +
-                                       (whole ? verdictWord(verdictOf(faults_)) : "cut"));
+                                       (whole ? verdictWord(verdictOf(faults_)) : "cut") +
+                                       (faults.empty() ? "" : " " + faults));
+        }
         ++stats.frames;
         const Verdict v = verdictOf(faults_);
         ++(v == Verdict::Good ? stats.good : v == Verdict::Bad ? stats.bad : stats.incomplete);
