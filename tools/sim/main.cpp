@@ -29,9 +29,9 @@ namespace {
 
 constexpr int kCommandBytes = 6;
 constexpr std::size_t kPaceChunk = 128;  // bytes per wake-up at the link rate
-constexpr int kDrainPollMs = 20;
+constexpr int kDrainPollMs = 5;
+constexpr int kDrainQuietMs = 200;
 constexpr int kDrainLimitMs = 2000;
-constexpr int kUnplugDrainPollMs = 5;
 constexpr int kUnplugDrainLimitMs = 500;
 
 volatile std::sig_atomic_t gStop = 0;
@@ -232,7 +232,7 @@ public:
         else if (!plugError_.empty())
             std::fprintf(stderr, "framescope-sim: %s\n", plugError_.c_str());
         else if (!gStop)
-            letReaderCatchUp();
+            letReaderCatchUp(kDrainLimitMs);
         report();
         return outbox_.failed() || !plugError_.empty() ? 1 : 0;
     }
@@ -243,7 +243,7 @@ private:
     // then the frame in progress is cut off and the pty and its link vanish.
     void unplug()
     {
-        letReaderDrain();
+        letReaderCatchUp(kUnplugDrainLimitMs);
         if (inFlight_ && !outbox_.drained()) {
             outbox_.abandon();
             source_.sent(stats_, o_, false, monotonicMicros());
@@ -277,15 +277,6 @@ private:
         plug_.plugged(PlugSchedule::Clock::now());
     }
 
-    void letReaderDrain()
-    {
-        int quiet = 0;
-        for (int waited = 0; waited < kUnplugDrainLimitMs && quiet < 2 && !gStop;
-             waited += kUnplugDrainPollMs) {
-            quiet = port_.pendingForReader() == 0 ? quiet + 1 : 0;
-            ::poll(nullptr, 0, kUnplugDrainPollMs);
-        }
-    }
 
     // Sends what the budget allows; false once the source has run dry.
     bool pump()
@@ -385,12 +376,18 @@ private:
     }
 
     // The pty loses what it holds when the simulator closes it: give the
-    // viewer a moment to read the last frame.
-    void letReaderCatchUp()
+    // viewer a moment to read the last frame. The input queue the slave
+    // reports is only the first 4 KB of what the pty holds: up to 8 KB more
+    // wait in the kernel's buffer until a worker moves them on, which on a
+    // loaded machine can take a while. Only a queue seen empty for a good
+    // while means the reader has taken everything; one seen empty twice 20 ms
+    // apart lost a test's last frame now and then.
+    void letReaderCatchUp(int limitMs)
     {
-        int quiet = 0;
-        for (int waited = 0; waited < kDrainLimitMs && quiet < 2 && !gStop; waited += kDrainPollMs) {
-            quiet = port_.pendingForReader() == 0 ? quiet + 1 : 0;
+        int quietMs = 0;
+        for (int waited = 0; waited < limitMs && quietMs < kDrainQuietMs && !gStop;
+             waited += kDrainPollMs) {
+            quietMs = port_.pendingForReader() == 0 ? quietMs + kDrainPollMs : 0;
             ::poll(nullptr, 0, kDrainPollMs);
         }
     }
