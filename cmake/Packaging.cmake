@@ -69,14 +69,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
+# The package installs to /usr, whatever prefix the build was configured for.
 # Debian 12 looks for package units in /lib/systemd/system, outside /usr: the
 # package is staged through DESTDIR so that such a path lands in it.
 set(CPACK_SET_DESTDIR ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
-# In a cross build the package is for the target's Debian architecture, and
-# dpkg-shlibdeps must look up the target's libraries, not the build machine's.
+# A cross build makes a package for the target's Debian architecture
+# (dpkg-shlibdeps finds the target's libraries by the binaries' own format).
 if(CMAKE_CROSSCOMPILING)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
     OUTPUT_VARIABLE target_triplet OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -87,9 +88,5 @@ if(CMAKE_CROSSCOMPILING)
       "dpkg-architecture (package dpkg-dev) is needed to package a cross build")
   endif()
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${target_deb_arch})
-  set(FRAMESCOPE_DEB_HOST_ARCH ${target_deb_arch})
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/CPackCross.cmake.in
-    ${CMAKE_BINARY_DIR}/CPackCross.cmake @ONLY)
-  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackCross.cmake)
 endif()
 include(CPack)
