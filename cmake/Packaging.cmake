@@ -66,6 +66,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# udev, beyond the libraries: it makes the group input, which the kiosk unit
+# runs in (systemd refuses to start a unit whose group is missing), and gives
+# the touchscreen's and the serial adapter's device nodes their groups.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS udev)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
