@@ -371,17 +371,22 @@ inline void ResetReceiver(MainWindow &window)
     f_FrameRdy = false;
 }
 
-// Starts this test program again as a child. A cross build's tests run under
-// an emulator (FRAMESCOPE_EMULATOR names it): the program is not one the
+// Starts a program of this build as a child. A cross build's tests run under
+// an emulator (FRAMESCOPE_EMULATOR names it): its programs are not ones the
 // build machine can run, so the child goes through the same emulator.
-inline void StartThisProgram(QProcess &child, const QStringList &arguments)
+inline void StartBuiltProgram(QProcess &child, const QString &program, const QStringList &arguments)
 {
-    const QString program = QCoreApplication::applicationFilePath();
     const QString emulator = qEnvironmentVariable("FRAMESCOPE_EMULATOR");
     if (emulator.isEmpty())
         child.start(program, arguments);
     else
         child.start(emulator, QStringList{program} + arguments);
+}
+
+// Starts this test program again as a child.
+inline void StartThisProgram(QProcess &child, const QStringList &arguments)
+{
+    StartBuiltProgram(child, QCoreApplication::applicationFilePath(), arguments);
 }
 
 } // namespace testsupport
