@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QProcess>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -368,6 +369,24 @@ inline void ResetReceiver(MainWindow &window)
     f_ReadCheckSum = false;
     f_CalcCheckSum = false;
     f_FrameRdy = false;
+}
+
+// Starts a program of this build as a child. A cross build's tests run under
+// an emulator (FRAMESCOPE_EMULATOR names it): its programs are not ones the
+// build machine can run, so the child goes through the same emulator.
+inline void StartBuiltProgram(QProcess &child, const QString &program, const QStringList &arguments)
+{
+    const QString emulator = qEnvironmentVariable("FRAMESCOPE_EMULATOR");
+    if (emulator.isEmpty())
+        child.start(program, arguments);
+    else
+        child.start(emulator, QStringList{program} + arguments);
+}
+
+// Starts this test program again as a child.
+inline void StartThisProgram(QProcess &child, const QStringList &arguments)
+{
+    StartBuiltProgram(child, QCoreApplication::applicationFilePath(), arguments);
 }
 
 } // namespace testsupport

@@ -694,7 +694,7 @@ void TestAcquisition::workerNotJoined()
     asan += asan.isEmpty() ? QStringLiteral("detect_leaks=0") : QStringLiteral(":detect_leaks=0");
     environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
     child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kJoinChild), ports.path()});
+    testsupport::StartThisProgram(child, {QString::fromLatin1(kJoinChild), ports.path()});
     QVERIFY(child.waitForStarted(10000));
     QVERIFY(child.waitForFinished(120000));
     const QByteArray errors = child.readAllStandardError();

@@ -52,7 +52,10 @@ export PATH="$dest/usr/bin:$PATH"
 [ "$(command -v "${command_line[0]}")" = "$dest/usr/bin/${command_line[0]}" ] \
   || fail "Exec=${command_line[0]} is not the installed program in /usr/bin"
 
-(cd "$dest$path" && exec "${command_line[@]}") 2>"$work/viewer.err" &
+# A cross build's program runs through the emulator the tests are given.
+read -r -a emulator <<<"${FRAMESCOPE_EMULATOR:-}"
+program=$(command -v "${command_line[0]}")
+(cd "$dest$path" && exec "${emulator[@]}" "$program" "${command_line[@]:1}") 2>"$work/viewer.err" &
 viewer_pid=$!
 for _ in $(seq 200); do
   grep -q "Initalisation pointeurs done" "$work/viewer.err" && break

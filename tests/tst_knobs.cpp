@@ -187,7 +187,7 @@ void TestKnobs::firstMovementComparedWithZero()
     env.insert(QLatin1String(CHILD_STEPS), steps);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    testsupport::StartThisProgram(child, QStringList());
     QVERIFY2(child.waitForStarted(10000), qPrintable(child.errorString()));
     QVERIFY(child.waitForFinished(120000));
     const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());

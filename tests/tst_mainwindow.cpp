@@ -115,7 +115,7 @@ int RunChild(const QStringList &arguments, QByteArray *errors)
     asan += asan.isEmpty() ? QStringLiteral("detect_leaks=0") : QStringLiteral(":detect_leaks=0");
     environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
     child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), arguments);
+    testsupport::StartThisProgram(child, arguments);
     if (!child.waitForStarted(10000) || !child.waitForFinished(120000)) {
         child.kill();
         child.waitForFinished();

@@ -75,7 +75,7 @@ ViewerRun RunViewer(const QStringList &arguments, const QProcessEnvironment &env
 {
     QProcess viewer;
     viewer.setProcessEnvironment(environment);
-    viewer.start(qEnvironmentVariable("FRAMESCOPE"), arguments);
+    StartBuiltProgram(viewer, qEnvironmentVariable("FRAMESCOPE"), arguments);
     ViewerRun run;
     run.exited = viewer.waitForFinished(20000) && viewer.exitStatus() == QProcess::NormalExit;
     if (!run.exited) {
@@ -398,9 +398,9 @@ void TestOptions::kioskRunOfTheProgram()
 
     QProcess viewer;
     viewer.setProcessChannelMode(QProcess::ForwardedOutputChannel); // its log stays readable
-    viewer.start(qEnvironmentVariable("FRAMESCOPE"), QStringList() << "-platform" << "offscreen"
-                                                                   << "--start" << "--device" << link
-                                                                   << "--record" << file);
+    StartBuiltProgram(viewer, qEnvironmentVariable("FRAMESCOPE"),
+                      QStringList() << "-platform" << "offscreen" << "--start" << "--device" << link
+                                    << "--record" << file);
     QVERIFY(viewer.waitForStarted(5000));
     QString log;
     QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromLocal8Bit(viewer.readAllStandardError()))
