@@ -389,6 +389,48 @@ inline void StartThisProgram(QProcess &child, const QStringList &arguments)
     StartBuiltProgram(child, QCoreApplication::applicationFilePath(), arguments);
 }
 
+// The project's sensor simulator (FRAMESCOPE_SIM) as a child process,
+// appearing at a link of the test's choice.
+class Simulator
+{
+public:
+    Simulator(const QString &link, const QStringList &options)
+    {
+        process.setProgram(qEnvironmentVariable("FRAMESCOPE_SIM"));
+        process.setArguments(QStringList() << "--link" << link << options);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput,
+                         [this] { output += QString::fromLatin1(process.readAllStandardOutput()); });
+        process.start();
+    }
+    ~Simulator()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+    }
+    bool started() { return process.waitForStarted(5000); }
+    bool finished() const { return process.state() == QProcess::NotRunning; }
+    // The pseudo-terminal it plays the sensor on, once it has said so.
+    QString pty() const
+    {
+        const QStringList said = lines("pty: ");
+        return said.isEmpty() ? QString() : said.first().mid(5);
+    }
+    // Lines of stdout that start with prefix.
+    QStringList lines(const QString &prefix) const
+    {
+        QStringList found;
+        for (const QString &line : output.split('\n'))
+            if (line.startsWith(prefix))
+                found << line;
+        return found;
+    }
+
+private:
+    QProcess process;
+    QString output;
+};
+
 } // namespace testsupport
 
 #endif

@@ -21,41 +21,6 @@ using namespace testsupport;
 
 namespace {
 
-// The simulator as a child process whose port discovery will find.
-class Simulator
-{
-public:
-    Simulator(const QString &link, const QStringList &options)
-    {
-        process.setProgram(qEnvironmentVariable("FRAMESCOPE_SIM"));
-        process.setArguments(QStringList() << "--link" << link << options);
-        QObject::connect(&process, &QProcess::readyReadStandardOutput,
-                         [this] { output += QString::fromLatin1(process.readAllStandardOutput()); });
-        process.start();
-    }
-    ~Simulator()
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-    }
-    bool started() { return process.waitForStarted(5000); }
-    bool finished() const { return process.state() == QProcess::NotRunning; }
-    // Lines of stdout that start with prefix.
-    QStringList lines(const QString &prefix) const
-    {
-        QStringList found;
-        for (const QString &line : output.split('\n'))
-            if (line.startsWith(prefix))
-                found << line;
-        return found;
-    }
-
-private:
-    QProcess process;
-    QString output;
-};
-
 // The picture on screen, one value per frame pixel (the centre of its 6 x 6 block).
 std::vector<int> PictureShown(const MainWindow &window)
 {
