@@ -5,6 +5,7 @@
 #   share/applications/framescope.desktop  starts the viewer in that directory
 #   <unit dir>/framescope-kiosk.service    the viewer on the board's screen
 #   share/doc/framescope/                  README.md, copyright, changelog.gz
+#   share/man/man1/                        framescope.1.gz, framescope-sim.1.gz
 #
 # The desktop entry and the unit name installed paths, so they are written at
 # install time, for the prefix actually installed to (cmake --install --prefix,
@@ -19,22 +20,33 @@ install(FILES ${FRAMESCOPE_LOGO} DESTINATION ${CMAKE_INSTALL_DATADIR}/framescope
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${FRAMESCOPE_PACKAGING_DIR}/copyright
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The changelog, compressed as Debian wants it (no name, no time stamp in the
-# gzip header, so the same text gives the same bytes). The version is the
-# package's own (no Debian revision), so its name is changelog.gz.
+# The changelog and the manual pages, compressed as Debian wants them. The
+# version is the package's own (no Debian revision), so the changelog's name
+# is changelog.gz.
 file(STRINGS ${FRAMESCOPE_PACKAGING_DIR}/changelog changelog_head LIMIT_COUNT 1)
 if(NOT changelog_head MATCHES "^framescope \\(${PROJECT_VERSION}\\) ")
   message(WARNING "packaging/changelog: its first entry is not for version "
     "${PROJECT_VERSION}; add one before building a package")
 endif()
 find_program(FRAMESCOPE_GZIP gzip REQUIRED)
-add_custom_command(OUTPUT ${FRAMESCOPE_STAGE_DIR}/changelog.gz
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${FRAMESCOPE_STAGE_DIR}
-  COMMAND ${FRAMESCOPE_GZIP} -9nc ${FRAMESCOPE_PACKAGING_DIR}/changelog > ${FRAMESCOPE_STAGE_DIR}/changelog.gz
-  DEPENDS ${FRAMESCOPE_PACKAGING_DIR}/changelog
-  VERBATIM)
-add_custom_target(framescope_changelog ALL DEPENDS ${FRAMESCOPE_STAGE_DIR}/changelog.gz)
-install(FILES ${FRAMESCOPE_STAGE_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# framescope_gzipped(<source> <name> <destination>): installs <source>
+# compressed as <name> (no name, no time stamp in the gzip header, so the
+# same text gives the same bytes).
+function(framescope_gzipped source name destination)
+  add_custom_command(OUTPUT ${FRAMESCOPE_STAGE_DIR}/${name}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${FRAMESCOPE_STAGE_DIR}
+    COMMAND ${FRAMESCOPE_GZIP} -9nc ${source} > ${FRAMESCOPE_STAGE_DIR}/${name}
+    DEPENDS ${source}
+    VERBATIM)
+  string(MAKE_C_IDENTIFIER ${name} target)
+  add_custom_target(framescope_${target} ALL DEPENDS ${FRAMESCOPE_STAGE_DIR}/${name})
+  install(FILES ${FRAMESCOPE_STAGE_DIR}/${name} DESTINATION ${destination})
+endfunction()
+framescope_gzipped(${FRAMESCOPE_PACKAGING_DIR}/changelog changelog.gz ${CMAKE_INSTALL_DOCDIR})
+foreach(program framescope framescope-sim)
+  framescope_gzipped(${FRAMESCOPE_PACKAGING_DIR}/${program}.1 ${program}.1.gz
+    ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
 
 install(CODE "
   set(FRAMESCOPE_PACKAGING_DIR \"${FRAMESCOPE_PACKAGING_DIR}\")
