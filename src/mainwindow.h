@@ -15,7 +15,9 @@ class QCloseEvent;
 class QSpinBox;
 class QTimer;
 class Ui_MainWindow;
+class ViewController;
 class WindowCommand;
+struct FrameSamples;
 
 class MainWindow : public QMainWindow
 {
@@ -65,6 +67,7 @@ public:
     QImage imgLogo;
     QPixmap pixLogo;
     QTimer *pTimer1s = nullptr;
+    ViewController *pView = nullptr; // palette, range, rotation, spot meter
 
 private slots:
     void CheckBox_ApplyNUC(int);
@@ -98,6 +101,7 @@ private:
     void HandleUnplug();
     void StepKnob(int value, int &oldValue, int &member, QSpinBox *spinBox, int unit);
     unsigned char *NewestRawFrame() const;
+    FrameSamples NewestSamples() const;
     void ConvertPlain(const unsigned char *raw);
     void ConvertCorrected(const unsigned char *raw);
     bool ProxyCommandIsValid(const QByteArray &command);

@@ -1,0 +1,74 @@
+// The quantity that the picture's range and the spot meter work on: the
+// 14-bit sample s of each pixel, or with the reference correction on, the
+// corrected value c on the same scale. Plain C++, for the conversion worker.
+#ifndef VIEW_SAMPLES_H
+#define VIEW_SAMPLES_H
+
+#include "SharedState.h"
+
+// One frame as the conversion sees it: the newest raw frame, the reference
+// and the correction's settings.
+struct FrameSamples {
+    const unsigned char *raw; // 13440 bytes, the upper 7-bit group first
+    const unsigned char *ref; // read only when corrected
+    bool corrected;           // Apply NUC
+    int gain;
+    int offset;
+
+    // The 14-bit sample of pixel i.
+    static int Sample(const unsigned char *frame, int i)
+    {
+        return ((frame[2 * i] << 7) + frame[2 * i + 1]) & 0x3FFF;
+    }
+    // gain x (4s - 4r + offset) / 4, rounded down (an arithmetic shift). This
+    // shifted right by 6 more and saturated to 0..255 is exactly the grey level
+    // of the corrected conversion, so the reading and the grey picture agree.
+    int Corrected(int i) const { return gain * (4 * Sample(raw, i) - 4 * Sample(ref, i) + offset) >> 2; }
+    int Value(int i) const { return corrected ? Corrected(i) : Sample(raw, i); }
+};
+
+// Calls each(i, value) for every pixel, with the choice of quantity made once
+// for the frame rather than once per pixel.
+template <typename Each> void ForEachValue(const FrameSamples &frame, Each each)
+{
+    if (frame.corrected) {
+        for (int i = 0; i < FRAME_PIXELS; ++i)
+            each(i, frame.Corrected(i));
+    } else {
+        for (int i = 0; i < FRAME_PIXELS; ++i)
+            each(i, FrameSamples::Sample(frame.raw, i));
+    }
+}
+
+struct QuantityStats {
+    int min = 0;
+    int max = 0;
+    long long sum = 0;
+    double Mean() const { return static_cast<double>(sum) / FRAME_PIXELS; }
+};
+
+// The values of one frame, kept for a second look (the auto range maps them
+// after finding their extremes). Holds its own block: nothing is allocated
+// per frame.
+class FrameValues
+{
+public:
+    QuantityStats Fill(const FrameSamples &frame)
+    {
+        QuantityStats stats;
+        stats.min = stats.max = frame.Value(0);
+        ForEachValue(frame, [&](int i, int v) {
+            values[i] = v;
+            stats.min = v < stats.min ? v : stats.min;
+            stats.max = v > stats.max ? v : stats.max;
+            stats.sum += v;
+        });
+        return stats;
+    }
+    int operator[](int i) const { return values[i]; }
+
+private:
+    int values[FRAME_PIXELS] = {};
+};
+
+#endif
