@@ -60,9 +60,10 @@ void DescribeOptions(QCommandLineParser &parser)
                              .arg(PaletteNames())),
               "NAME");
     AddOption(parser, RANGE_OPTION,
-              "Samples spread over the colours: design (the top 8 bits, default), auto (each frame's "
-              "coldest to hottest) or LO:HI (fixed, 0 <= LO < HI <= 16383). The key A and the Range "
-              "button step design, auto, locked (that auto window, kept), LO:HI.",
+              "The values the colours span: design (default: the top 8 bits, or the corrected grey "
+              "with Apply NUC), auto (each frame's coldest to hottest) or LO:HI (fixed, "
+              "0 <= LO < HI <= 16383). The key A and the Range button step design, auto, locked "
+              "(that auto window, kept), LO:HI.",
               "RANGE");
     AddOption(parser, ROTATE_OPTION, "Turn the picture clockwise by 0, 90, 180 or 270 degrees.", "DEGREES");
     AddOption(parser, MIRROR_OPTION, "Mirror the picture left to right (before turning it).");

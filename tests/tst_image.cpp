@@ -127,15 +127,6 @@ private:
     Pipe line;
 };
 
-// The device node that port discovery finds: <dir>/ttyUSB0, a link to the
-// slave side of a pseudo-terminal.
-struct FakeAdapter
-{
-    Pty pty;
-    PortDirectory ports;
-    const bool ok = pty.isOpen() && ports.isActive() && ports.link(pty, 0);
-};
-
 // A frame with a horizontal ramp, a vertical ramp and a per-frame shift.
 QByteArray MovingFrame(int k)
 {
