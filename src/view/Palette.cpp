@@ -44,7 +44,7 @@ QVector<QRgb> MakeTable(Palette palette)
     case Palette::Grey:
         break;
     }
-    return QVector<QRgb>();
+    return Blend({{0, qRgb(0, 0, 0)}, {255, qRgb(255, 255, 255)}});
 }
 
 } // namespace
@@ -89,6 +89,5 @@ QVector<QRgb> ColourTable(Palette palette)
 
 QRgb PaletteColour(Palette palette, int level)
 {
-    const QVector<QRgb> table = ColourTable(palette);
-    return table.isEmpty() ? qRgb(level, level, level) : table[level];
+    return ColourTable(palette)[level];
 }

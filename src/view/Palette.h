@@ -20,7 +20,8 @@ QString PaletteNames();
 bool PaletteByName(const QString &name, Palette &palette);
 // The next one in the order above, round again after the last.
 Palette NextPalette(Palette palette);
-// 256 colours; grey has none, so its picture is the 8-bit image as it is.
+// The colour of each of the 256 levels: the 8-bit picture's colour table.
+// Grey is each level's own grey, as an 8-bit picture without a table shows.
 QVector<QRgb> ColourTable(Palette palette);
 QRgb PaletteColour(Palette palette, int level);
 

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -23,11 +24,11 @@ const QColor PATCH(0, 0, 0, 170);
 // given by `align` (left or right, top or bottom). Returns the patch.
 QRect DrawText(QPainter &painter, const QStringList &lines, QPoint corner, Qt::Alignment align)
 {
+    // The longest line is measured alone: laying text out is the dear part.
     const QFontMetrics metrics(painter.font());
-    int width = 0;
-    for (const QString &line : lines)
-        width = std::max(width, metrics.horizontalAdvance(line));
-    QRect patch(0, 0, width + 2 * PADDING, lines.size() * metrics.height() + 2 * PADDING);
+    const QString &longest = *std::max_element(
+        lines.begin(), lines.end(), [](const QString &a, const QString &b) { return a.size() < b.size(); });
+    QRect patch(0, 0, metrics.horizontalAdvance(longest) + 2 * PADDING, lines.size() * metrics.height() + 2 * PADDING);
     if (align & Qt::AlignRight)
         patch.moveRight(corner.x());
     else
@@ -44,15 +45,11 @@ QRect DrawText(QPainter &painter, const QStringList &lines, QPoint corner, Qt::A
 }
 
 // Hottest at the top; the window's values beside both ends.
-void DrawColourBar(QPainter &painter, const QRect &visible, Palette palette, LevelWindow ends)
+void DrawColourBar(QPainter &painter, const QRect &visible, const QImage &colours, LevelWindow ends)
 {
     const QRect bar(visible.right() - MARGIN - BAR_WIDTH + 1, visible.top() + MARGIN, BAR_WIDTH,
                     visible.height() - 2 * MARGIN);
-    const int last = bar.height() - 1;
-    for (int y = 0; y <= last; ++y) {
-        const int level = (255 * (last - y) + last / 2) / last;
-        painter.fillRect(bar.left(), bar.top() + y, bar.width(), 1, QColor(PaletteColour(palette, level)));
-    }
+    painter.drawImage(bar, colours);
     painter.setPen(Qt::black);
     painter.drawRect(bar.adjusted(-1, -1, 0, 0));
     const int textRight = bar.left() - 1 - GAP;
@@ -96,45 +93,58 @@ QRect DrawReadingBox(QPainter &painter, const QRect &visible, const QRect &block
 
 QPixmap PictureComposer::Compose(const PictureScene &scene)
 {
-    Orient(scene.image8, scene.transform);
-    oriented.setColorTable(ColourTable(scene.palette));
     const PictureGeometry geometry(scene.transform, imgSize);
-    const QPixmap picture = QPixmap::fromImage(oriented).scaled(geometry.Rect().size(), Qt::IgnoreAspectRatio,
-                                                                Qt::FastTransformation);
+    Enlarge(scene.image8, scene.transform, ColourTable(scene.palette), geometry);
     box = QRect();
-    const QRect area(QPoint(0, 0), imgSize);
-    if (geometry.Rect() == area && !scene.bColourBar && scene.spot == nullptr)
-        return picture;
-
-    QPixmap canvas(imgSize);
-    canvas.fill(Qt::black);
     QPainter painter(&canvas);
-    painter.drawPixmap(geometry.Rect().topLeft(), picture);
     QFont font = painter.font();
     font.setPointSize(FONT_POINTS);
     painter.setFont(font);
-    const QRect visible = geometry.Rect() & area.adjusted(COVERED, 0, -COVERED, 0);
+    const QRect visible = geometry.Rect() & canvas.rect().adjusted(COVERED, 0, -COVERED, 0);
     if (scene.bColourBar)
-        DrawColourBar(painter, visible, scene.palette, scene.ends);
+        DrawColourBar(painter, visible, ColourBar(scene.palette), scene.ends);
     if (scene.spot != nullptr) {
         const QRect block = geometry.ScreenRect(scene.spot->pixel);
         DrawCrossHair(painter, block);
         box = DrawReadingBox(painter, visible, block, scene.spot->Lines());
     }
-    return canvas;
+    painter.end();
+    return QPixmap::fromImage(canvas);
 }
 
-// The levels as they are to be seen, before enlarging.
-void PictureComposer::Orient(const unsigned char *image8, const ViewTransform &transform)
+// Every level in its colour, turned, each a square block of the geometry's
+// scale, into the canvas; black around a turned picture.
+void PictureComposer::Enlarge(const unsigned char *image8, const ViewTransform &transform,
+                              const QVector<QRgb> &colours, const PictureGeometry &geometry)
 {
-    const QSize size = transform.ShownSize();
-    if (oriented.size() != size)
-        oriented = QImage(size, QImage::Format_Indexed8);
-    for (int v = 0; v < size.height(); ++v) {
-        uchar *line = oriented.scanLine(v);
-        for (int u = 0; u < size.width(); ++u) {
+    if (canvas.size() != imgSize)
+        canvas = QImage(imgSize, QImage::Format_RGB32);
+    const QRect rect = geometry.Rect();
+    if (rect != canvas.rect())
+        canvas.fill(Qt::black);
+    const int scale = geometry.Scale();
+    const QSize shown = transform.ShownSize();
+    for (int v = 0; v < shown.height(); ++v) {
+        const int top = rect.top() + v * scale;
+        QRgb *line = reinterpret_cast<QRgb *>(canvas.scanLine(top)) + rect.left();
+        for (int u = 0; u < shown.width(); ++u) {
             const QPoint sensor = transform.Sensor(QPoint(u, v));
-            line[u] = image8[sensor.y() * FRAME_WIDTH + sensor.x()];
+            std::fill_n(line + u * scale, scale, colours[image8[sensor.y() * FRAME_WIDTH + sensor.x()]]);
         }
+        for (int k = 1; k < scale; ++k)
+            memcpy(reinterpret_cast<QRgb *>(canvas.scanLine(top + k)) + rect.left(), line, rect.width() * sizeof(QRgb));
     }
+}
+
+// The palette from 255 at the top to 0 at the bottom, made once per palette.
+const QImage &PictureComposer::ColourBar(Palette palette)
+{
+    if (bar.isNull() || barPalette != palette) {
+        const QVector<QRgb> colours = ColourTable(palette);
+        bar = QImage(1, 256, QImage::Format_RGB32);
+        for (int level = 0; level < 256; ++level)
+            bar.setPixel(0, 255 - level, colours[level]);
+        barPalette = palette;
+    }
+    return bar;
 }

@@ -31,9 +31,13 @@ public:
     QRect ReadingBox() const { return box; }
 
 private:
-    void Orient(const unsigned char *image8, const ViewTransform &transform);
+    void Enlarge(const unsigned char *image8, const ViewTransform &transform, const QVector<QRgb> &colours,
+                 const PictureGeometry &geometry);
+    const QImage &ColourBar(Palette palette);
 
-    QImage oriented; // the levels turned, reused from frame to frame
+    QImage canvas; // the picture area, reused from frame to frame
+    QImage bar;    // the colour bar of barPalette, one pixel wide
+    Palette barPalette = Palette::Grey;
     QRect box;
 };
 

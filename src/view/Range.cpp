@@ -107,20 +107,39 @@ LevelWindow LevelRange::Window() const
     return LevelWindow();
 }
 
-// One pass: value, clamp, multiply, shift.
-void LevelRange::MapFrame(const FrameSamples &frame, LevelWindow through, unsigned char *image8) const
+namespace {
+
+// One pass: value, clamp, multiply, shift. Written through a __restrict
+// pointer, so that the compiler may make vector code of it.
+template <typename Value> void MapThrough(Value value, const LevelMap map, unsigned char *__restrict image8)
 {
-    const LevelMap map(through);
-    ForEachValue(frame, [&](int i, int v) { image8[i] = map.Level(v); });
+    for (int i = 0; i < FRAME_PIXELS; ++i)
+        image8[i] = map.Level(value(i));
 }
 
-// Two passes: the extremes, then the values kept by the first mapped between them.
+template <typename Value> LevelWindow Extremes(Value value)
+{
+    int lo = value(0);
+    int hi = lo;
+    for (int i = 0; i < FRAME_PIXELS; ++i) {
+        const int v = value(i);
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+    return {lo, hi};
+}
+
+} // namespace
+
+void LevelRange::MapFrame(const FrameSamples &frame, LevelWindow through, unsigned char *image8) const
+{
+    WithQuantity(frame, [&](auto value) { MapThrough(value, LevelMap(through), image8); });
+}
+
+// Two passes: the extremes, then the mapping between them.
 void LevelRange::MapOwnWindow(const FrameSamples &frame, unsigned char *image8)
 {
-    const QuantityStats stats = values.Fill(frame);
-    window = {stats.min, stats.max};
+    WithQuantity(frame, [&](auto value) { window = Extremes(value); });
     bWindowKept = true;
-    const LevelMap map(window);
-    for (int i = 0; i < FRAME_PIXELS; ++i)
-        image8[i] = map.Level(values[i]);
+    MapFrame(frame, window, image8);
 }

@@ -77,7 +77,6 @@ private:
     RangeMode mode = RangeMode::Design;
     LevelWindow window;        // of the last auto frame, or the one locked
     bool bWindowKept = false;  // window holds a frame's window since auto began
-    FrameValues values;
 };
 
 #endif

@@ -27,17 +27,26 @@ struct FrameSamples {
     int Value(int i) const { return corrected ? Corrected(i) : Sample(raw, i); }
 };
 
-// Calls each(i, value) for every pixel, with the choice of quantity made once
-// for the frame rather than once per pixel.
-template <typename Each> void ForEachValue(const FrameSamples &frame, Each each)
+// The quantity of pixel i, one kind of frame each. Loops that write through
+// a __restrict pointer over these become vector code.
+struct SampleOf {
+    const unsigned char *raw;
+    int operator()(int i) const { return FrameSamples::Sample(raw, i); }
+};
+
+struct CorrectedOf {
+    FrameSamples frame;
+    int operator()(int i) const { return frame.Corrected(i); }
+};
+
+// Calls work(quantity) with the frame's quantity, chosen once for the frame
+// rather than once per pixel.
+template <typename Work> void WithQuantity(const FrameSamples &frame, Work work)
 {
-    if (frame.corrected) {
-        for (int i = 0; i < FRAME_PIXELS; ++i)
-            each(i, frame.Corrected(i));
-    } else {
-        for (int i = 0; i < FRAME_PIXELS; ++i)
-            each(i, FrameSamples::Sample(frame.raw, i));
-    }
+    if (frame.corrected)
+        work(CorrectedOf{frame});
+    else
+        work(SampleOf{frame.raw});
 }
 
 struct QuantityStats {
@@ -47,21 +56,23 @@ struct QuantityStats {
     double Mean() const { return static_cast<double>(sum) / FRAME_PIXELS; }
 };
 
-// The values of one frame, kept for a second look (the auto range maps them
-// after finding their extremes). Holds its own block: nothing is allocated
-// per frame.
+// The values of one frame with their extremes and sum, for the spot
+// meter's reading. Holds its own block: nothing is allocated per frame.
 class FrameValues
 {
 public:
     QuantityStats Fill(const FrameSamples &frame)
     {
         QuantityStats stats;
-        stats.min = stats.max = frame.Value(0);
-        ForEachValue(frame, [&](int i, int v) {
-            values[i] = v;
-            stats.min = v < stats.min ? v : stats.min;
-            stats.max = v > stats.max ? v : stats.max;
-            stats.sum += v;
+        WithQuantity(frame, [&](auto value) {
+            stats.min = stats.max = value(0);
+            for (int i = 0; i < FRAME_PIXELS; ++i) {
+                const int v = value(i);
+                values[i] = v;
+                stats.min = v < stats.min ? v : stats.min;
+                stats.max = v > stats.max ? v : stats.max;
+                stats.sum += v;
+            }
         });
         return stats;
     }

@@ -34,6 +34,7 @@ class PictureGeometry
 public:
     PictureGeometry(const ViewTransform &transform, QSize area);
     QRect Rect() const { return rect; }
+    int Scale() const { return scale; }
     // The sensor pixel under a point of the area; false off the picture.
     bool SensorPixelAt(QPoint at, QPoint &pixel) const;
     // The block of the area that shows a sensor pixel.
