@@ -93,25 +93,24 @@ bool ReadRecordFile(const QCommandLineParser &parser, ViewerOptions &options, QS
     return error.isEmpty();
 }
 
-// Each value is checked by its own reader; the reason names the option.
+// A view option through its own reader; a bad value's reason names the option.
+template <typename Value>
+bool ReadViewOption(const QCommandLineParser &parser, const char *option,
+                    bool (*read)(const QString &, Value &, QString &), Value &value, QString &error)
+{
+    const QString name = QString::fromLatin1(option);
+    if (!parser.isSet(name) || read(parser.value(name), value, error))
+        return true;
+    error = QStringLiteral("--%1: %2").arg(name, error);
+    return false;
+}
+
 bool ReadView(const QCommandLineParser &parser, ViewSettings &view, QString &error)
 {
-    const auto given = [&](const char *option) { return parser.isSet(QString::fromLatin1(option)); };
-    const auto value = [&](const char *option) { return parser.value(QString::fromLatin1(option)); };
-    QString reason;
-    const char *bad = nullptr;
-    if (given(PALETTE_OPTION) && !PaletteByName(value(PALETTE_OPTION), view.palette)) {
-        bad = PALETTE_OPTION;
-        reason = QStringLiteral("unknown palette '%1' (%2)").arg(value(PALETTE_OPTION), PaletteNames());
-    } else if (given(RANGE_OPTION) && !ParseRange(value(RANGE_OPTION), view.range, reason)) {
-        bad = RANGE_OPTION;
-    } else if (given(ROTATE_OPTION) && !ParseRotation(value(ROTATE_OPTION), view.transform.rotation, reason)) {
-        bad = ROTATE_OPTION;
-    }
-    view.transform.mirror = given(MIRROR_OPTION);
-    if (bad != nullptr)
-        error = QStringLiteral("--%1: %2").arg(QString::fromLatin1(bad), reason);
-    return bad == nullptr;
+    view.transform.mirror = parser.isSet(QString::fromLatin1(MIRROR_OPTION));
+    return ReadViewOption(parser, PALETTE_OPTION, ParsePalette, view.palette, error)
+           && ReadViewOption(parser, RANGE_OPTION, ParseRange, view.range, error)
+           && ReadViewOption(parser, ROTATE_OPTION, ParseRotation, view.transform.rotation, error);
 }
 
 // --help-all (which Qt adds) gets the same text: Qt's options are Qt's to list.

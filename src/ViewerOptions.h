@@ -6,11 +6,11 @@
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
 
+#include "view/ViewController.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
-#include "view/ViewController.h"
 
 class MainWindow;
 

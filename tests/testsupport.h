@@ -25,6 +25,7 @@
 #include <fcntl.h>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -346,6 +347,17 @@ inline bool RunFrames(MainWindow &window, const Pty &pty, const std::function<QB
         finished = frame.isEmpty() || !pty.send(WireFrame(frame));
     });
     return finished;
+}
+
+// Ends a window a test made. A port it opened itself is closed as the
+// operator would; a stand-in descriptor belongs to the test.
+inline void EndWindow(std::unique_ptr<MainWindow> &window, int standInFd)
+{
+    if (window->fdSerial == standInFd)
+        window->fdSerial = 0;
+    else if (window->fdSerial > 0)
+        window->close();
+    window.reset();
 }
 
 // Converts and shows one frame as a cycle with a verified frame does; fd

@@ -217,13 +217,7 @@ void TestImage::init()
 
 void TestImage::cleanup()
 {
-    // A port the window opened itself is closed as the operator would; the
-    // stand-in descriptor belongs to the test.
-    if (window->fdSerial == port->fd())
-        window->fdSerial = 0;
-    else if (window->fdSerial > 0)
-        window->close();
-    window.reset();
+    EndWindow(window, port->fd());
     port.reset();
     f_FrameRdy = false;
     f_SwitchImage = false;

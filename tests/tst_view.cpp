@@ -102,11 +102,7 @@ void TestView::init()
 
 void TestView::cleanup()
 {
-    if (window->fdSerial == port->readFd())
-        window->fdSerial = 0;
-    else if (window->fdSerial > 0)
-        window->close();
-    window.reset();
+    EndWindow(window, port->readFd());
     port.reset();
     f_FrameRdy = false;
 }

@@ -62,7 +62,7 @@ QString PaletteNames()
     return names.join(QStringLiteral(", "));
 }
 
-bool PaletteByName(const QString &name, Palette &palette)
+bool ParsePalette(const QString &name, Palette &palette, QString &error)
 {
     for (Palette candidate : ALL) {
         if (name == PaletteName(candidate)) {
@@ -70,6 +70,7 @@ bool PaletteByName(const QString &name, Palette &palette)
             return true;
         }
     }
+    error = QStringLiteral("unknown palette '%1' (%2)").arg(name, PaletteNames());
     return false;
 }
 

@@ -17,7 +17,8 @@ enum class Palette {
 QString PaletteName(Palette palette);
 // "grey, inverted, iron, rainbow", for messages and the help text.
 QString PaletteNames();
-bool PaletteByName(const QString &name, Palette &palette);
+// Reads a palette's name; on an unknown one returns false with the reason in error.
+bool ParsePalette(const QString &name, Palette &palette, QString &error);
 // The next one in the order above, round again after the last.
 Palette NextPalette(Palette palette);
 // The colour of each of the 256 levels: the 8-bit picture's colour table.
