@@ -119,10 +119,10 @@ template <typename Value> void MapThrough(Value value, const LevelMap map, unsig
 
 template <typename Value> LevelWindow Extremes(Value value)
 {
-    int lo = value(0);
-    int hi = lo;
+    auto lo = value(0); // of the quantity's own type: 16 bits for plain samples
+    auto hi = lo;
     for (int i = 0; i < FRAME_PIXELS; ++i) {
-        const int v = value(i);
+        const auto v = value(i);
         lo = v < lo ? v : lo;
         hi = v > hi ? v : hi;
     }
