@@ -127,9 +127,9 @@ void ViewController::Tap(QPoint at)
     if (!ShowsLivePicture())
         return;
     QPoint pixel;
-    if (bSpot && composer.ReadingBox().contains(at))
+    if (bSpot && composer.ReadingBox().contains(at)) {
         bSpot = false;
-    else if (PictureGeometry(transform, imgSize).SensorPixelAt(at, pixel)) {
+    } else if (PictureGeometry(transform, imgSize).SensorPixelAt(at, pixel)) {
         spotPixel = pixel;
         bSpot = true;
     } else {
