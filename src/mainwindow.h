@@ -101,7 +101,8 @@ private:
     void ConvertPlain(const unsigned char *raw);
     void ConvertCorrected(const unsigned char *raw);
     bool ProxyCommandIsValid(const QByteArray &command);
-    void SendSensorStep(const char *command);
+    bool SendSensorStep(const char *command);
+    void DropSensorWrite(int address);
     void WarnOperator(const char *logLine, const char *title, const char *text);
     void WarnTooShort();
     void WarnTooLong();
