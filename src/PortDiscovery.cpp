@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QPushButton>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -59,6 +60,22 @@ bool FindPort(char *path, size_t size)
             return true;
     }
     return false;
+}
+
+// The reason the device could not be used, as last reported; 0: none. The
+// outcome's line repeats every tick, its reason only when it changes: after
+// a connection, or once no device is present, it is told again.
+int iReportedReason = 0;
+
+void ReportReason(const char *path, int reason)
+{
+    if (reason == 0 || reason == iReportedReason)
+        return;
+    iReportedReason = reason;
+    QDebug line = qDebug().nospace();
+    line << path << ": " << strerror(reason);
+    if (reason == EACCES)
+        line << " - add the user to the group dialout and log in again";
 }
 
 } // namespace
@@ -129,8 +146,10 @@ bool MainWindow::DiscoverPort()
 {
     char path[PORT_NAME_SIZE];
     pPortName[0] = '\0';
-    if (!FindPort(path, sizeof path))
+    if (!FindPort(path, sizeof path)) {
+        iReportedReason = 0;
         return false;
+    }
     qDebug() << path << "detected";
     memcpy(pPortName, path, sizeof path);
     const int result = ConnectToSerial_0(&fdSerial, pPortName);
@@ -158,15 +177,18 @@ void MainWindow::ManageErrorWhenConnecting(int *fd, int result, char *path)
     switch (result) {
     case SERIAL_CONNECTED:
         qDebug() << "Connection to" << path << "established";
+        iReportedReason = 0;
         return;
     case SERIAL_ALREADY_OPEN:
         qDebug() << path << "already use";
         return;
     case SERIAL_OPEN_FAILED:
         qDebug() << path << "not available";
+        ReportReason(path, LastConnectError());
         break;
     case SERIAL_CONFIG_FAILED:
         qDebug() << path << "can't be configurable";
+        ReportReason(path, LastConnectError());
         break;
     default:
         break;
