@@ -114,14 +114,10 @@ const char *PortPattern()
 
 void MainWindow::CheckSerialAvailable()
 {
-    static bool bConnected = true;
-    if (!bConnected || fdSerial == 0) {
-        if (DiscoverPort())
-            bConnected = true;
-    } else if (!PortStillPresent()) {
+    if (fdSerial == 0)
+        DiscoverPort();
+    else if (!PortStillPresent())
         HandleUnplug();
-        bConnected = false;
-    }
 }
 
 // The device path still exists and still names the device the descriptor
@@ -141,14 +137,14 @@ bool MainWindow::PortStillPresent() const
     return node.st_dev == open.st_dev && node.st_ino == open.st_ino;
 }
 
-// Connects to the device found; false if there is none.
-bool MainWindow::DiscoverPort()
+// Connects to the device found, if there is one.
+void MainWindow::DiscoverPort()
 {
     char path[PORT_NAME_SIZE];
     pPortName[0] = '\0';
     if (!FindPort(path, sizeof path)) {
         iReportedReason = 0;
-        return false;
+        return;
     }
     qDebug() << path << "detected";
     memcpy(pPortName, path, sizeof path);
@@ -158,7 +154,6 @@ bool MainWindow::DiscoverPort()
         f_Acknowledge = true; // a fresh port has no command in flight
     ui->pushButton_TakeFPN->setEnabled(true);
     ClearFrameBuffers();
-    return true;
 }
 
 void MainWindow::HandleUnplug()

@@ -93,7 +93,7 @@ private:
     void ResetApplyNUC();
     void ShowIdleLook(const QPixmap &logo);
     static constexpr const char *LOGO_FILE = "Logo.png"; // in the working directory
-    bool DiscoverPort();
+    void DiscoverPort();
     bool PortStillPresent() const;
     void HandleUnplug();
     void StepKnob(int value, int &oldValue, int &member, QSpinBox *spinBox, int unit);
