@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "ViewerOptions.h"
+#include "WidgetStyle.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -12,7 +13,10 @@ int main(int argc, char **argv)
         QCoreApplication application(argc, argv);
         return PrintHelpOrVersion();
     }
+    const bool styleChosen = StyleChosenOnStart(argc, argv);
     QApplication application(argc, argv); // takes its own options out of the list
+    if (!styleChosen)
+        UseCommonStyle();
     ViewerOptions options;
     QString error;
     if (!ParseViewerOptions(QCoreApplication::arguments(), options, error))
