@@ -169,7 +169,9 @@ class Board:
             # virtio_gpu refuses without a word: no /dev/fb0.
             "-global", "virtio-mmio.force-legacy=false",
             "-kernel", os.path.join(image, "vmlinuz"), "-initrd", os.path.join(image, "initrd.img"),
-            "-append", "console=ttyAMA0 quiet loglevel=3",
+            # Under a loaded host the emulated boot is slow: systemd's 90 s
+            # for a device (ttyAMA0 for the console's getty) is not enough.
+            "-append", "console=ttyAMA0 quiet loglevel=3 systemd.default_timeout_start_sec=600",
             "-drive", "if=none,id=root,format=qcow2,file=" + overlay,
             "-device", "virtio-blk-device,drive=root",
             "-drive", "if=none,id=package,format=raw,readonly=on,file=" + package_disk,
