@@ -35,7 +35,10 @@ bool DrawAll(MainWindow &window, const QDir &out)
     QLabel *readout = window.ui->label_FrameRate;
     for (int count = 0; count <= MAX_READOUT; ++count) {
         readout->setText(QString::number(count) + QStringLiteral("FPS"));
-        saved = Save(readout->grab(), out.filePath(QStringLiteral("readout-%1.ppm").arg(count))) && saved;
+        // From the window, as the screen shows it: the label alone has no
+        // background of its own.
+        const QRect area(readout->mapTo(&window, QPoint(0, 0)), readout->size());
+        saved = Save(window.grab(area), out.filePath(QStringLiteral("readout-%1.ppm").arg(count))) && saved;
     }
     return saved;
 }
