@@ -12,12 +12,12 @@
 # or the package's /usr), by InstallConfigured.cmake.
 include(GNUInstallDirs)
 
-set(FRAMESCOPE_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
-set(FRAMESCOPE_STAGE_DIR ${CMAKE_BINARY_DIR}/packaging)
+set(FRAMESCOPE_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(FRAMESCOPE_STAGE_DIR ${PROJECT_BINARY_DIR}/packaging)
 
 install(TARGETS framescope framescope-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${FRAMESCOPE_LOGO} DESTINATION ${CMAKE_INSTALL_DATADIR}/framescope)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${FRAMESCOPE_PACKAGING_DIR}/copyright
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${FRAMESCOPE_PACKAGING_DIR}/copyright
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The changelog and the manual pages, compressed as Debian wants them. The
@@ -105,4 +105,9 @@ if(CMAKE_CROSSCOMPILING)
   endif()
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${target_deb_arch})
 endif()
+# This project's files and configuration, also when it is built as a part
+# of a larger one (CPack's defaults name the top of the whole build).
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/")
+set(CPACK_OUTPUT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackConfig.cmake)
+set(CPACK_SOURCE_OUTPUT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackSourceConfig.cmake)
 include(CPack)

@@ -115,8 +115,9 @@ void MainWindow::SendSensor()
     char command[sizeof szCommand];
     if (bSendSensorAddress) {
         EncodeSensorCommand(command, sizeof command, 'E', address);
-        SendSensorStep(command);
         bSendSensorAddress = false;
+        if (!SendSensorStep(command))
+            DropSensorWrite(address);
     } else if (bSendSensorValue) {
         EncodeSensorCommand(command, sizeof command, 'F', value);
         SendSensorStep(command);
@@ -125,11 +126,24 @@ void MainWindow::SendSensor()
     }
 }
 
-void MainWindow::SendSensorStep(const char *command)
+// True when the step went out whole and now waits for its acknowledgement.
+bool MainWindow::SendSensorStep(const char *command)
 {
     snprintf(szCommand, sizeof szCommand, "%s", command);
-    if (fdSerial != 0 && CommandToSend())
-        f_Acknowledge = false;
+    if (fdSerial == 0 || !CommandToSend())
+        return false;
+    f_Acknowledge = false;
+    return true;
+}
+
+// The device writes a value into the register it was last given: a value
+// whose address did not go out would land in whatever register that was, so
+// the whole write is consumed, as requests are while no port is open.
+void MainWindow::DropSensorWrite(int address)
+{
+    bSendSensorValue = false;
+    bSendSensorCommand = false;
+    qDebug() << "Sensor write to address" << address << "dropped: address not sent";
 }
 
 // True when the whole command went out. A command that did not go out leaves

@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QPushButton>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -61,6 +62,22 @@ bool FindPort(char *path, size_t size)
     return false;
 }
 
+// The reason the device could not be used, as last reported; 0: none. The
+// outcome's line repeats every tick, its reason only when it changes: after
+// a connection, or once no device is present, it is told again.
+int iReportedReason = 0;
+
+void ReportReason(const char *path, int reason)
+{
+    if (reason == 0 || reason == iReportedReason)
+        return;
+    iReportedReason = reason;
+    QDebug line = qDebug().nospace();
+    line << path << ": " << strerror(reason);
+    if (reason == EACCES)
+        line << " - add the user to the group dialout and log in again";
+}
+
 } // namespace
 
 bool SetFixedPort(const char *path)
@@ -97,14 +114,10 @@ const char *PortPattern()
 
 void MainWindow::CheckSerialAvailable()
 {
-    static bool bConnected = true;
-    if (!bConnected || fdSerial == 0) {
-        if (DiscoverPort())
-            bConnected = true;
-    } else if (!PortStillPresent()) {
+    if (fdSerial == 0)
+        DiscoverPort();
+    else if (!PortStillPresent())
         HandleUnplug();
-        bConnected = false;
-    }
 }
 
 // The device path still exists and still names the device the descriptor
@@ -124,13 +137,15 @@ bool MainWindow::PortStillPresent() const
     return node.st_dev == open.st_dev && node.st_ino == open.st_ino;
 }
 
-// Connects to the device found; false if there is none.
-bool MainWindow::DiscoverPort()
+// Connects to the device found, if there is one.
+void MainWindow::DiscoverPort()
 {
     char path[PORT_NAME_SIZE];
     pPortName[0] = '\0';
-    if (!FindPort(path, sizeof path))
-        return false;
+    if (!FindPort(path, sizeof path)) {
+        iReportedReason = 0;
+        return;
+    }
     qDebug() << path << "detected";
     memcpy(pPortName, path, sizeof path);
     const int result = ConnectToSerial_0(&fdSerial, pPortName);
@@ -139,7 +154,6 @@ bool MainWindow::DiscoverPort()
         f_Acknowledge = true; // a fresh port has no command in flight
     ui->pushButton_TakeFPN->setEnabled(true);
     ClearFrameBuffers();
-    return true;
 }
 
 void MainWindow::HandleUnplug()
@@ -158,15 +172,18 @@ void MainWindow::ManageErrorWhenConnecting(int *fd, int result, char *path)
     switch (result) {
     case SERIAL_CONNECTED:
         qDebug() << "Connection to" << path << "established";
+        iReportedReason = 0;
         return;
     case SERIAL_ALREADY_OPEN:
         qDebug() << path << "already use";
         return;
     case SERIAL_OPEN_FAILED:
         qDebug() << path << "not available";
+        ReportReason(path, LastConnectError());
         break;
     case SERIAL_CONFIG_FAILED:
         qDebug() << path << "can't be configurable";
+        ReportReason(path, LastConnectError());
         break;
     default:
         break;

@@ -32,26 +32,38 @@ static void MakeLineRaw(struct termios *tty, int parity)
     tty->c_cc[VTIME] = 10;
 }
 
+// The failure's errno, taken before its log line, is left in errno for the
+// caller: writing the line may change it.
+static int Failed(int error)
+{
+    errno = error;
+    return -1;
+}
+
 int set_interface_attribs(int *fd, int speed, int parity)
 {
     struct termios tty;
     memset(&tty, 0, sizeof tty);
     if (tcgetattr(*fd, &tty) != 0) {
-        qDebug() << "Error" << errno << "from tcgetattr";
-        return -1;
+        const int error = errno;
+        qDebug() << "Error" << error << "from tcgetattr";
+        return Failed(error);
     }
     if (cfsetospeed(&tty, speed) != 0) {
+        const int error = errno;
         qDebug() << "Output speed invalid";
-        return -1;
+        return Failed(error);
     }
     if (cfsetispeed(&tty, speed) != 0) {
+        const int error = errno;
         qDebug() << "Input speed invalid";
-        return -1;
+        return Failed(error);
     }
     MakeLineRaw(&tty, parity);
     if (tcsetattr(*fd, TCSANOW, &tty) != 0) {
-        qDebug() << "Error" << errno;
-        return -1;
+        const int error = errno;
+        qDebug() << "Error" << error;
+        return Failed(error);
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QString>
+#include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <termios.h>
@@ -14,6 +15,8 @@
 unsigned int CKSUM_0 = 0;
 
 namespace {
+
+int iConnectError = 0; // errno of the last failed connection attempt
 
 const unsigned char START_MARKER = 0x02;
 const unsigned char END_MARKER = 0x03;
@@ -168,13 +171,21 @@ int ConnectToSerial_0(int *fd, char *path)
     if (*fd > 0)
         return SERIAL_ALREADY_OPEN;
     *fd = MoveOffZero(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK));
-    if (*fd < 0)
+    if (*fd < 0) {
+        iConnectError = errno;
         return SERIAL_OPEN_FAILED;
+    }
     if (set_interface_attribs(fd, B921600, 0) < 0) {
+        iConnectError = errno;
         CloseSerial(fd);
         return SERIAL_CONFIG_FAILED;
     }
     return SERIAL_CONNECTED;
+}
+
+int LastConnectError()
+{
+    return iConnectError;
 }
 
 void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,

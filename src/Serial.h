@@ -17,6 +17,10 @@ enum {
 // descriptor is left in *fd. Returns one of the codes above.
 int ConnectToSerial_0(int *fd, char *path);
 
+// The errno of the last attempt that failed to open or to configure the
+// port, taken where that step failed.
+int LastConnectError();
+
 // One receive step: a single non-blocking read fed through the frame state
 // machine. frame1/frame2 are the two raw frame buffers.
 void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,

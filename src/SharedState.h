@@ -19,7 +19,7 @@ enum { PORT_NAME_SIZE = 256 };
 
 // Flags shared by the receiver, the verification, the image pipeline and the
 // command sender; the create/join pairs of the acquisition cycle order all
-// access. Defined with the main window.
+// access. Defined in SharedState.cpp.
 extern bool f_FrameAcquired;
 extern bool f_ReadCheckSum;
 extern bool f_CalcCheckSum;

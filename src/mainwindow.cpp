@@ -15,14 +15,6 @@
 
 MainWindow *pMainWindow = nullptr;
 
-bool f_FrameAcquired = false;
-bool f_ReadCheckSum = false;
-bool f_CalcCheckSum = false;
-bool f_FrameRdy = false;
-bool f_SwitchImage = false;
-bool f_Acknowledge = true;
-int iErrorFrame = -1;
-
 pthread_t pthread_GetData;
 pthread_t pthread_TakeReferenceImage;
 pthread_t pthread_ProcessImage;

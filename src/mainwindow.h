@@ -27,14 +27,21 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // mainwindow.cpp: registration for the workers.
     void GetPointerToInstance();
+    // GUI.cpp: buffers, reference capture, conversion and display.
     void InitImagesArray();
     void TakeReferenceImage();
     void ProcessImage();
     void DisplayImage();
+    // CommandSender.cpp: the write of a prepared command.
     bool CommandToSend();
+    // PortDiscovery.cpp: the port check of every tick.
     void CheckSerialAvailable();
     void ManageErrorWhenConnecting(int *fd, int result, char *path);
+
+    // Members marked [worker] are also read or written by a worker of the
+    // cycle (Threads.cpp), only while the GUI thread waits in its join.
 
     // Request flags raised by the operator's controls, consumed by the loop.
     bool bSendProxyCommand = false;
@@ -43,33 +50,36 @@ public:
     bool bSendSensorAddress = false;
     bool bSendSensorValue = false;
     bool bSendSensorCommand = false;
-    bool bApplyNUC = false;
-    bool bTakeReference = false;
-    bool bImageProcessed = false;   // pImage8 holds a picture not yet shown
+    bool bApplyNUC = false;         // [worker]
+    bool bTakeReference = false;    // [worker]
+    bool bImageProcessed = false;   // [worker] pImage8 holds a picture not yet shown
 
     char *pPortName = nullptr;      // device in use, empty when none
     char szCommand[20] = {};        // command last prepared for sending
     WindowCommand *pWindowCommand = nullptr;
-    int fdSerial = 0;               // 0: no device open
-    int iGain = 1;
-    int iOffset = 0;
+    int fdSerial = 0;               // [worker] 0: no device open
+    int iGain = 1;                  // [worker]
+    int iOffset = 0;                // [worker]
     int iFramesShown = 0;           // since the last tick
     int iTotalFramesShown = 0;      // since Start
     int iSecondsElapsed = 0;        // ticks since Start
-    unsigned char *pRawFrame1 = nullptr;
+    unsigned char *pRawFrame1 = nullptr; // [worker] the blocks these four point at
     unsigned char *pRawFrame2 = nullptr;
     unsigned char *pRefFrame = nullptr;
     unsigned char *pImage8 = nullptr;
-    unsigned int uCksumCalc = 0;    // sum of the data bytes as they arrived
-    unsigned int uCksumRead = 0;    // checksum sent by the sensor
-    unsigned int uCksumBuffer = 0;  // sum over the completed buffer
+    unsigned int uCksumCalc = 0;    // [worker] sum of the data bytes as they arrived
+    unsigned int uCksumRead = 0;    // [worker] checksum sent by the sensor
+    unsigned int uCksumBuffer = 0;  // [worker] sum over the completed buffer
     Ui_MainWindow *ui;
     QImage imgLogo;
     QPixmap pixLogo;
     QTimer *pTimer1s = nullptr;
-    ViewController *pView = nullptr; // palette, range, rotation, spot meter
+    ViewController *pView = nullptr; // [worker] palette, range (the conversion's), rotation, spot meter
 
 private slots:
+    // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:
+    // PushButton_Send, PushButton_SendSensor, SendCommand, SendSensor;
+    // mainwindow.cpp: the others.
     void CheckBox_ApplyNUC(int);
     void PushButton_TakeReferenceImage();
     void PushButton_Cmd();
@@ -87,6 +97,7 @@ private slots:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // mainwindow.cpp: wiring, the acquisition cycle, the idle look, the knobs.
     void ConnectControls();
     void PlaceCommandWindow();
     void RunCycle();
@@ -96,16 +107,20 @@ private:
     void ResetApplyNUC();
     void ShowIdleLook(const QPixmap &logo);
     static constexpr const char *LOGO_FILE = "Logo.png"; // in the working directory
-    bool DiscoverPort();
+    void StepKnob(int value, int &oldValue, int &member, QSpinBox *spinBox, int unit);
+    // PortDiscovery.cpp: connecting and noticing an unplug.
+    void DiscoverPort();
     bool PortStillPresent() const;
     void HandleUnplug();
-    void StepKnob(int value, int &oldValue, int &member, QSpinBox *spinBox, int unit);
+    // GUI.cpp: the two conversions.
     unsigned char *NewestRawFrame() const;
     FrameSamples NewestSamples() const;
     void ConvertPlain(const unsigned char *raw);
     void ConvertCorrected(const unsigned char *raw);
+    // CommandSender.cpp: validation, the register write's steps, warnings.
     bool ProxyCommandIsValid(const QByteArray &command);
-    void SendSensorStep(const char *command);
+    bool SendSensorStep(const char *command);
+    void DropSensorWrite(int address);
     void WarnOperator(const char *logLine, const char *title, const char *text);
     void WarnTooShort();
     void WarnTooLong();
@@ -122,10 +137,10 @@ private:
     }
 };
 
-// The single main window, for the worker threads.
+// mainwindow.cpp: the single main window, for the worker threads.
 extern MainWindow *pMainWindow;
 
-// Discovery looks for "/dev/ttyUSB%d". Tests point it at a directory of their
+// PortDiscovery.cpp. Discovery looks for "/dev/ttyUSB%d". Tests point it at a directory of their
 // own; a pattern is taken only if it holds exactly one %d and no other
 // conversion, and if its paths for 0..254 fit PORT_NAME_SIZE.
 bool SetPortPattern(const char *pattern);

@@ -67,6 +67,11 @@ QString NotSentLine(const QByteArray &command, const QString &why)
            + why;
 }
 
+QString DroppedLine(int address)
+{
+    return QStringLiteral("Sensor write to address %1 dropped: address not sent").arg(address);
+}
+
 bool IsSentLine(const QString &line)
 {
     static const QRegularExpression sent(QStringLiteral("^Command : .* sent to "));
@@ -239,6 +244,8 @@ private slots:
     void noPortDropsRequests();
     void failedWriteLeavesChannelOpen_data();
     void failedWriteLeavesChannelOpen();
+    void sensorValueNeverWithoutAddress_data();
+    void sensorValueNeverWithoutAddress();
     void acknowledgementByte_data();
     void acknowledgementByte();
     void freshConnectionReopensChannel_data();
@@ -979,8 +986,8 @@ void TestCommands::requestsKeptAcrossStopAndStart()
     QCOMPARE(sentCount(), 3);
 }
 
-// Without a port the requests are taken and dropped silently, and the
-// handshake stays as it was.
+// Without a port the requests are taken and dropped, and the handshake stays
+// as it was. Only the register write says so: its value must not follow.
 void TestCommands::noPortDropsRequests()
 {
     window->fdSerial = 0;
@@ -989,10 +996,11 @@ void TestCommands::noPortDropsRequests()
     pressProxySend();
     pressSensorSend();
     QVERIFY(runCycles([](int n) { return n == 4; }));
-    QCOMPARE(programLog(), QStringList());
+    QCOMPARE(programLog(), QStringList{DroppedLine(1)});
     QCOMPARE(boxes->seen, QStringList());
 
     attach(portFd, device->slavePath());
+    log->clear();
     QVERIFY(runCycles([](int n) { return n == 4; }));
     QCOMPARE(programLog(), QStringList());
     QCOMPARE(deviceBytes(), QByteArray());
@@ -1021,7 +1029,8 @@ void TestCommands::failedWriteLeavesChannelOpen_data()
 }
 
 // A command that did not go out whole is reported and owes no
-// acknowledgement: the next one goes out in the next cycle.
+// acknowledgement: the next one goes out in the next cycle. A register write
+// whose address did not go out is dropped whole.
 void TestCommands::failedWriteLeavesChannelOpen()
 {
     QFETCH(int, failure);
@@ -1058,10 +1067,8 @@ void TestCommands::failedWriteLeavesChannelOpen()
         if (n == 1) {
             logAfterFailure = programLog();
             attach(portFd, device->slavePath());
-            if (!sensor) {
-                type(QStringLiteral("!2wxyz"));
-                pressProxySend();
-            }
+            type(QStringLiteral("!2wxyz"));
+            pressProxySend();
         }
         return n == 4;
     }));
@@ -1069,15 +1076,58 @@ void TestCommands::failedWriteLeavesChannelOpen()
     if (failure == FileSizeLimit)
         QCOMPARE(pread(bad.fd, partial.data(), 3, kFileLimit - 3), ssize_t(3));
     const QByteArray first = sensor ? "!E0005" : "!1abcd";
-    const QByteArray second = sensor ? "!F0042" : "!2wxyz";
+    const QByteArray second = "!2wxyz";
     const QByteArray port = device->slavePath();
-    QCOMPARE(logAfterFailure, (QStringList{SentLine(first, port), NotSentLine(first, bad.why)}));
-    QCOMPARE(programLog(), (QStringList{SentLine(first, port), NotSentLine(first, bad.why),
-                                        SentLine(second, port)}));
+    QStringList failed{SentLine(first, port), NotSentLine(first, bad.why)};
+    if (sensor)
+        failed << DroppedLine(5);
+    QCOMPARE(logAfterFailure, failed);
+    QCOMPARE(programLog(), failed + QStringList{SentLine(second, port)});
     QCOMPARE(deviceBytes(6), second);
     QCOMPARE(boxes->seen, QStringList());
     if (failure == FileSizeLimit)
         QCOMPARE(partial, first.left(3));
+}
+
+void TestCommands::sensorValueNeverWithoutAddress_data()
+{
+    QTest::addColumn<bool>("stopOutput");
+    QTest::newRow("no port in the address cycle") << false;
+    QTest::newRow("output queue full in the address cycle") << true;
+}
+
+// The address step is not written, and in the next cycle the port works
+// again: the value must not go out alone, or the device writes it into the
+// register it was given last. The write is dropped; pressed again, it goes
+// out whole.
+void TestCommands::sensorValueNeverWithoutAddress()
+{
+    QFETCH(bool, stopOutput);
+    // Output stopped, the pty takes nothing more, as when its queue is full.
+    auto block = [&](bool blocked) {
+        if (stopOutput)
+            QVERIFY(tcflow(portFd, blocked ? TCOOFF : TCOON) == 0);
+        else
+            window->fdSerial = blocked ? 0 : portFd;
+    };
+    setSpins(7, 42);
+    pressSensorSend();
+    block(true);
+    QVERIFY(runCycles([&](int n) {
+        if (n == 1)
+            block(false);
+        return n == 4;
+    }));
+    QCOMPARE(deviceBytes(), QByteArray());
+    QStringList expected;
+    if (stopOutput)
+        expected << SentLine("!E0007", device->slavePath())
+                 << NotSentLine("!E0007", QString::fromLocal8Bit(strerror(EAGAIN)));
+    QCOMPARE(programLog(), expected << DroppedLine(7));
+
+    pressSensorSend();
+    QVERIFY(converse(Conversation{2}));
+    QCOMPARE(deviceBytes(12), QByteArray("!E0007!F0042"));
 }
 
 void TestCommands::acknowledgementByte_data()

@@ -10,8 +10,11 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
 #include <cstring>
 #include <memory>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -54,7 +57,7 @@ void TestDiscovery::init()
 {
     QDir nodes(ports->path());
     for (const QString &name : nodes.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-        nodes.remove(name);
+        nodes.remove(name) || nodes.rmdir(name);
     window.reset(new MainWindow);
 }
 
@@ -154,30 +157,52 @@ void TestDiscovery::failedAttemptRetriesTheSamePath_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("not a terminal") << "file" << "can't be configurable";
-    QTest::newRow("cannot be opened") << "directory" << "not available";
+    QTest::addColumn<QString>("why");
+    auto text = [](int error) { return QString::fromLocal8Bit(strerror(error)); };
+    QTest::newRow("not a terminal") << "file" << "can't be configurable" << text(ENOTTY);
+    QTest::newRow("cannot be opened") << "directory" << "not available" << text(EISDIR);
+    QTest::newRow("no access") << "pty" << "not available"
+                               << text(EACCES) + " - add the user to the group dialout and log in again";
 }
 
 // A node that exists but cannot be used is tried again at every tick; a
 // working adapter with a higher number is not tried while it exists. Each
-// attempt still enables "Take FPN Ref" and clears the buffers.
+// attempt still enables "Take FPN Ref" and clears the buffers. Why it failed
+// is told once, and again after a connection.
 void TestDiscovery::failedAttemptRetriesTheSamePath()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
-    if (kind == "file") {
+    QFETCH(QString, why);
+    Pty locked;
+    auto makeBroken = [&] {
         QFile file(node(1));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    } else {
-        QVERIFY(QDir().mkdir(node(1)));
-    }
+        if (kind == "file")
+            return file.open(QIODevice::WriteOnly);
+        if (kind == "directory")
+            return QDir().mkdir(node(1));
+        return link(locked, 1) && chmod(locked.slavePath().constData(), 0) == 0;
+    };
+    QVERIFY(makeBroken());
     Pty working;
     QVERIFY(link(working, 2));
+    // Root passes every permission check: it opens the ports as nobody here.
+    const bool asNobody = kind == "pty" && geteuid() == 0;
+    QVERIFY(!asNobody || chmod(QFile::encodeName(ports->path()).constData(), 0711) == 0);
+    auto tick = [&](LogCapture &log) {
+        setfsuid(asNobody ? 65534 : geteuid());
+        window->CheckSerialAvailable();
+        setfsuid(geteuid());
+        return log.count(node(1) + ": " + why);
+    };
 
-    for (int tick = 0; tick < 2; ++tick) {
+    int told = 0;
+    for (int n = 0; n < 2; ++n) {
         fillBuffers(0x55);
         LogCapture log;
-        window->CheckSerialAvailable();
+        told += tick(log);
+        if (window->fdSerial > 0)
+            QSKIP("access to a pseudo-terminal cannot be denied here");
         QVERIFY(log.lines().contains(node(1) + " detected"));
         QVERIFY(log.lines().contains(node(1) + " " + reason));
         QVERIFY(!log.lines().join('\n').contains(node(2)));
@@ -186,12 +211,19 @@ void TestDiscovery::failedAttemptRetriesTheSamePath()
         QVERIFY(window->ui->pushButton_TakeFPN->isEnabled());
         QVERIFY(buffersAreZero());
     }
+    QCOMPARE(told, 1);
 
     // Once the broken node is gone, the next tick takes the working one.
-    QVERIFY(kind == "file" ? QFile::remove(node(1)) : QDir().rmdir(node(1)));
+    QVERIFY(kind == "directory" ? QDir().rmdir(node(1)) : QFile::remove(node(1)));
     window->CheckSerialAvailable();
     QVERIFY(window->fdSerial > 0);
     QCOMPARE(QString::fromLocal8Bit(window->pPortName), node(2));
+
+    QVERIFY(QFile::remove(node(2)));
+    window->CheckSerialAvailable(); // unplugged
+    QVERIFY(makeBroken());
+    LogCapture log;
+    QCOMPARE(tick(log), 1);
 }
 
 void TestDiscovery::numbersFrom255AreNeverProbed()

@@ -27,16 +27,6 @@
 #include <unistd.h>
 #include <vector>
 
-// The flags the receiver shares with the rest of the program, which this
-// target stands in for.
-bool f_FrameAcquired = false;
-bool f_ReadCheckSum = false;
-bool f_CalcCheckSum = false;
-bool f_FrameRdy = false;
-bool f_SwitchImage = false;
-bool f_Acknowledge = true;
-int iErrorFrame = -1;
-
 namespace {
 
 constexpr int kDataBytes = 84 * 80 * 2;

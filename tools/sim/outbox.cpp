@@ -45,7 +45,6 @@ std::size_t Outbox::sendAck(int fd, bool dropUnsent)
     if (n == 0 && !dropUnsent)
         return 0;
     --acksOwed_;
-    written_ += static_cast<std::uint64_t>(n);
     dropped_ += static_cast<std::uint64_t>(1 - n);
     return 1;
 }
@@ -71,7 +70,6 @@ std::size_t Outbox::sendChunk(int fd, std::size_t limit, bool dropUnsent)
     follow(bytes_.data() + pos_, used, checksumLeft_);
     follow(bytes_.data() + pos_, static_cast<std::size_t>(taken), wireChecksumLeft_);
     pos_ += used;
-    written_ += static_cast<std::uint64_t>(taken);
     dropped_ += used - static_cast<std::size_t>(taken);
     return used;
 }

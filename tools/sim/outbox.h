@@ -35,7 +35,6 @@ public:
     // next start marker included, as the rest of that checksum.
     bool receiverInChecksum() const { return wireChecksumLeft_ > 0; }
 
-    std::uint64_t written() const { return written_; }
     std::uint64_t dropped() const { return dropped_; }
     bool failed() const { return failed_; }
 
@@ -52,7 +51,6 @@ private:
     unsigned acksOwed_ = 0;
     int checksumLeft_ = 0;  // checksum bytes a receiver still expects
     int wireChecksumLeft_ = 0;  // the same, counting only the bytes that reached the pty
-    std::uint64_t written_ = 0;
     std::uint64_t dropped_ = 0;
     bool failed_ = false;
     bool cutOff_ = false;  // the pty refused part of the current frame

@@ -17,7 +17,6 @@ public:
     // Unplugs: both ends closed, whatever the reader has not taken is lost,
     // and a reader still holding the slave gets errors from then on.
     void close();
-    bool isOpen() const { return master_ >= 0; }
 
     int master() const { return master_; }
     const std::string& slavePath() const { return slavePath_; }
