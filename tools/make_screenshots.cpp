@@ -5,6 +5,7 @@
 // DIR. Run from the build directory, which holds Logo.png and framescope-sim:
 //   build/framescope-screenshots docs
 #include "ViewerOptions.h"
+#include "WidgetStyle.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -56,6 +57,7 @@ int main(int argc, char **argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
+    UseCommonStyle(); // the program's own look
     if (argc != 2) {
         fprintf(stderr, "usage: framescope-screenshots DIR\n");
         return 2;
