@@ -1,15 +1,20 @@
 // Cost of the per-frame work of the acquisition cycle: the receive step's
-// byte rule, the conversion with and without correction, the display, and
-// what --record adds to a receive step.
+// byte rule, the conversion with and without correction, the same through a
+// palette and each range of the view, the display plain and with the view's
+// overlays, and what --record adds to a receive step.
 // The link delivers a frame every 146 ms at most; everything here must be a
 // small fraction of that on the board.
 #include "GUI.h"
 #include "Recording.h"
 #include "Serial.h"
 #include "mainwindow.h"
+#include "ui_mainwindow.h"
+#include "view/ViewController.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLoggingCategory>
+#include <QMouseEvent>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <cstdio>
@@ -64,6 +69,45 @@ void BM_ConvertCorrected(benchmark::State &state)
 }
 BENCHMARK(BM_ConvertCorrected);
 
+// A palette and a range for the time of one benchmark; the plain picture
+// afterwards. A lock takes the window of the first frame it converts.
+class ViewFor
+{
+public:
+    ViewFor(Palette palette, RangeMode mode)
+    {
+        ViewSettings view;
+        view.palette = palette;
+        view.range.mode = mode;
+        view.range.fixed = {2000, 9000};
+        window->pView->Apply(view);
+    }
+    ~ViewFor() { window->pView->Apply(ViewSettings()); }
+    ViewFor(const ViewFor &) = delete;
+    ViewFor &operator=(const ViewFor &) = delete;
+};
+
+// The conversion as the view asks for it: the palette is only the image's
+// colour table, so with the design range this is the conversion above.
+void BM_ConvertView(benchmark::State &state, bool correct, Palette palette, RangeMode mode)
+{
+    PrepareConversion(correct);
+    const ViewFor view(palette, mode);
+    for (auto _ : state) {
+        window->ProcessImage();
+        benchmark::DoNotOptimize(window->pImage8[100]);
+    }
+    window->fdSerial = 0;
+}
+BENCHMARK_CAPTURE(BM_ConvertView, plain_iron_design, false, Palette::Iron, RangeMode::Design);
+BENCHMARK_CAPTURE(BM_ConvertView, plain_iron_auto, false, Palette::Iron, RangeMode::Auto);
+BENCHMARK_CAPTURE(BM_ConvertView, plain_iron_locked, false, Palette::Iron, RangeMode::Locked);
+BENCHMARK_CAPTURE(BM_ConvertView, plain_iron_fixed, false, Palette::Iron, RangeMode::Fixed);
+BENCHMARK_CAPTURE(BM_ConvertView, corrected_iron_design, true, Palette::Iron, RangeMode::Design);
+BENCHMARK_CAPTURE(BM_ConvertView, corrected_iron_auto, true, Palette::Iron, RangeMode::Auto);
+BENCHMARK_CAPTURE(BM_ConvertView, corrected_iron_locked, true, Palette::Iron, RangeMode::Locked);
+BENCHMARK_CAPTURE(BM_ConvertView, corrected_iron_fixed, true, Palette::Iron, RangeMode::Fixed);
+
 // Shows the same converted frame again and again.
 void DisplayRepeatedly(benchmark::State &state)
 {
@@ -84,6 +128,37 @@ void BM_Display(benchmark::State &state)
     DisplayRepeatedly(state);
 }
 BENCHMARK(BM_Display);
+
+// A tap ends with the release of the button, which the view acts on.
+void ReleaseOn(QWidget *widget, QPoint at)
+{
+    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+// The display with all the view draws: iron with the auto range's colour
+// bar, the spot meter's reading (one pass over the frame) and its cross-hair.
+void BM_DisplayView(benchmark::State &state)
+{
+    const ViewFor view(Palette::Iron, RangeMode::Auto);
+    PrepareConversion(false);
+    window->ProcessImage();
+    f_FrameRdy = true;
+    window->bImageProcessed = true;
+    window->DisplayImage();
+    ReleaseOn(window->ui->DisplayImage, QPoint(250, 240));
+    if (!window->pView->HasSpot())
+        std::abort();
+    for (auto _ : state) {
+        f_FrameRdy = true;
+        window->bImageProcessed = true;
+        window->DisplayImage();
+    }
+    window->fdSerial = 0;
+    ReleaseOn(window->ui->DisplayImage, window->pView->ReadingBox().center());
+}
+BENCHMARK(BM_DisplayView);
 
 // All that the per-frame timing line costs while it is off: one check.
 void BM_FramesCategoryOff(benchmark::State &state)

@@ -3,6 +3,7 @@
 #include "WindowCommand.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+#include "view/ViewController.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -67,6 +68,12 @@ unsigned char *MainWindow::NewestRawFrame() const
     return f_SwitchImage ? pRawFrame1 : pRawFrame2;
 }
 
+// The newest frame with the correction's settings, as the view reads it.
+FrameSamples MainWindow::NewestSamples() const
+{
+    return FrameSamples{NewestRawFrame(), pRefFrame, bApplyNUC, iGain, iOffset};
+}
+
 // Runs on the reference worker; the check box is enabled by the cycle after
 // the join, on the GUI thread.
 void MainWindow::TakeReferenceImage()
@@ -81,7 +88,9 @@ void MainWindow::ProcessImage()
 {
     if (!f_FrameRdy || bTakeReference || fdSerial == 0)
         return;
-    if (bApplyNUC)
+    if (pView->Range().MapsToWindow())
+        pView->Range().Convert(NewestSamples(), pImage8);
+    else if (bApplyNUC)
         ConvertCorrected(NewestRawFrame());
     else
         ConvertPlain(NewestRawFrame());
@@ -115,10 +124,9 @@ void MainWindow::DisplayImage()
     if (!f_FrameRdy || fdSerial == 0 || !bImageProcessed)
         return;
     // Over the buffer, not a copy; without a colour table each value shows as
-    // its own grey.
+    // its own grey. Without options or touches the view enlarges it as it is.
     const QImage frame(pImage8, FRAME_WIDTH, FRAME_HEIGHT, FRAME_WIDTH, QImage::Format_Indexed8);
-    ui->DisplayImage->setPixmap(QPixmap::fromImage(frame).scaled(imgSize, Qt::IgnoreAspectRatio,
-                                                                 Qt::FastTransformation));
+    ui->DisplayImage->setPixmap(pView->PictureOf(frame, NewestSamples()));
     // The checksum the sensor sent is the frame's name on both ends of the line.
     qCDebug(lcFrames).noquote() << "shown" << MonotonicMicros() << QString::number(uCksumRead, 16);
     ++iFramesShown;

@@ -18,6 +18,10 @@ namespace {
 const char START_OPTION[] = "start";
 const char DEVICE_OPTION[] = "device";
 const char RECORD_OPTION[] = "record";
+const char PALETTE_OPTION[] = "palette";
+const char RANGE_OPTION[] = "range";
+const char ROTATE_OPTION[] = "rotate";
+const char MIRROR_OPTION[] = "mirror";
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 void AddOption(QCommandLineParser &parser, const char *name, const char *description,
@@ -50,6 +54,19 @@ void DescribeOptions(QCommandLineParser &parser)
               "Record every byte read from the device into FILE (created or truncated), "
               "for framescope-sim --replay.",
               "FILE");
+    AddOption(parser, PALETTE_OPTION,
+              qPrintable(QStringLiteral("Colours of the picture: %1 (default grey; the key P and the "
+                                        "Palette button step through them).")
+                             .arg(PaletteNames())),
+              "NAME");
+    AddOption(parser, RANGE_OPTION,
+              "The values the colours span: design (default: the top 8 bits, or the corrected grey "
+              "with Apply NUC), auto (each frame's coldest to hottest) or LO:HI (fixed, "
+              "0 <= LO < HI <= 16383). The key A and the Range button step design, auto, locked "
+              "(that auto window, kept), LO:HI.",
+              "RANGE");
+    AddOption(parser, ROTATE_OPTION, "Turn the picture clockwise by 0, 90, 180 or 270 degrees.", "DEGREES");
+    AddOption(parser, MIRROR_OPTION, "Mirror the picture left to right (before turning it).");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -74,6 +91,26 @@ bool ReadRecordFile(const QCommandLineParser &parser, ViewerOptions &options, QS
     if (options.recordFile.isEmpty())
         error = QStringLiteral("--record needs a file name");
     return error.isEmpty();
+}
+
+// A view option through its own reader; a bad value's reason names the option.
+template <typename Value>
+bool ReadViewOption(const QCommandLineParser &parser, const char *option,
+                    bool (*read)(const QString &, Value &, QString &), Value &value, QString &error)
+{
+    const QString name = QString::fromLatin1(option);
+    if (!parser.isSet(name) || read(parser.value(name), value, error))
+        return true;
+    error = QStringLiteral("--%1: %2").arg(name, error);
+    return false;
+}
+
+bool ReadView(const QCommandLineParser &parser, ViewSettings &view, QString &error)
+{
+    view.transform.mirror = parser.isSet(QString::fromLatin1(MIRROR_OPTION));
+    return ReadViewOption(parser, PALETTE_OPTION, ParsePalette, view.palette, error)
+           && ReadViewOption(parser, RANGE_OPTION, ParseRange, view.range, error)
+           && ReadViewOption(parser, ROTATE_OPTION, ParseRotation, view.transform.rotation, error);
 }
 
 // --help-all (which Qt adds) gets the same text: Qt's options are Qt's to list.
@@ -134,7 +171,8 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
         return false;
     }
     options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
-    return ReadDevice(parser, options, error) && ReadRecordFile(parser, options, error);
+    return ReadDevice(parser, options, error) && ReadRecordFile(parser, options, error)
+           && ReadView(parser, options.view, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -164,6 +202,7 @@ int RefuseToStart(const QString &error)
 
 void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
 {
+    window.pView->Apply(options.view);
     if (!options.device.isEmpty())
         SetFixedPort(options.device.constData()); // its length was checked when parsed
     if (IsRecording()) {

@@ -1,9 +1,12 @@
 // The viewer's own command-line options, for boards in the field: start at
 // once (a kiosk with nobody to press Start), use one fixed device instead of
-// the first /dev/ttyUSB<n>, record what is read from the wire. Without them
-// the viewer behaves as it always has.
+// the first /dev/ttyUSB<n>, record what is read from the wire, and how the
+// picture is seen (palette, range, rotation, mirroring). Without them the
+// viewer behaves as it always has.
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
+
+#include "view/ViewController.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,6 +18,7 @@ struct ViewerOptions {
     bool bStartAtOnce = false; // press Start as soon as the window is shown
     QByteArray device;         // the one device to use, as given; empty: /dev/ttyUSB<n>
     QString recordFile;        // where to record the wire; empty: no recording
+    ViewSettings view;         // palette, range, rotation, mirroring
 };
 
 // Exit status for a command line the viewer cannot run with.

@@ -4,6 +4,7 @@
 #include "Serial.h"
 #include "WindowCommand.h"
 #include "ui_mainwindow.h"
+#include "view/ViewController.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -76,6 +77,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(pTimer1s, SIGNAL(timeout()), this, SLOT(Timer1s_Timeout()));
     InitImagesArray();
     ShowLogo(pixLogo);
+    // In the free strip of the left column, between Offset and the copyright.
+    pView = new ViewController(ui->DisplayImage, ui->centralWidget, QRect(10, 345, 130, 90));
     pPortName = AllocateOrQuit<char>(PORT_NAME_SIZE);
     pPortName[0] = '\0'; // no device in use yet
 }

@@ -15,7 +15,9 @@ class QCloseEvent;
 class QSpinBox;
 class QTimer;
 class Ui_MainWindow;
+class ViewController;
 class WindowCommand;
+struct FrameSamples;
 
 class MainWindow : public QMainWindow
 {
@@ -72,6 +74,7 @@ public:
     QImage imgLogo;
     QPixmap pixLogo;
     QTimer *pTimer1s = nullptr;
+    ViewController *pView = nullptr; // [worker] palette, range (the conversion's), rotation, spot meter
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:
@@ -111,6 +114,7 @@ private:
     void HandleUnplug();
     // GUI.cpp: the two conversions.
     unsigned char *NewestRawFrame() const;
+    FrameSamples NewestSamples() const;
     void ConvertPlain(const unsigned char *raw);
     void ConvertCorrected(const unsigned char *raw);
     // CommandSender.cpp: validation, the register write's steps, warnings.

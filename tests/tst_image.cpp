@@ -127,15 +127,6 @@ private:
     Pipe line;
 };
 
-// The device node that port discovery finds: <dir>/ttyUSB0, a link to the
-// slave side of a pseudo-terminal.
-struct FakeAdapter
-{
-    Pty pty;
-    PortDirectory ports;
-    const bool ok = pty.isOpen() && ports.isActive() && ports.link(pty, 0);
-};
-
 // A frame with a horizontal ramp, a vertical ramp and a per-frame shift.
 QByteArray MovingFrame(int k)
 {
@@ -226,13 +217,7 @@ void TestImage::init()
 
 void TestImage::cleanup()
 {
-    // A port the window opened itself is closed as the operator would; the
-    // stand-in descriptor belongs to the test.
-    if (window->fdSerial == port->fd())
-        window->fdSerial = 0;
-    else if (window->fdSerial > 0)
-        window->close();
-    window.reset();
+    EndWindow(window, port->fd());
     port.reset();
     f_FrameRdy = false;
     f_SwitchImage = false;

@@ -292,6 +292,18 @@ void TestOptions::badCommandLineIsRefused_data()
         << "framescope: --device path is 318 bytes long; at most 255 fit";
     QTest::newRow("empty record file") << QStringList{"--record", ""}
                                        << "framescope: --record needs a file name";
+    QTest::newRow("unknown palette") << QStringList{"--palette", "sepia"}
+                                     << "framescope: --palette: unknown palette 'sepia' (grey, inverted, iron, rainbow)";
+    QTest::newRow("range word") << QStringList{"--range", "wide"}
+                                << "framescope: --range: 'wide' is not design, auto or LO:HI";
+    QTest::newRow("range low above high") << QStringList{"--range", "900:100"}
+                                          << "framescope: --range: 900:100 needs 0 <= LO < HI <= 16383";
+    QTest::newRow("range high past 14 bits") << QStringList{"--range", "0:16384"}
+                                             << "framescope: --range: 0:16384 needs 0 <= LO < HI <= 16383";
+    QTest::newRow("negative range") << QStringList{"--range=-5:100"}
+                                    << "framescope: --range: '-5:100' is not design, auto or LO:HI";
+    QTest::newRow("rotation") << QStringList{"--rotate", "45"}
+                              << "framescope: --rotate: '45' is not 0, 90, 180 or 270";
 }
 
 // Refused before a window exists: status 2, the reason and the usage on
@@ -338,6 +350,8 @@ void TestOptions::helpAndVersionNeedNoDisplay()
     QCOMPARE(help.status, 0);
     QVERIFY(help.out.contains("Usage: "));
     QVERIFY(help.out.contains("--start"));
+    for (const char *option : {"--palette <NAME>", "--range <RANGE>", "--rotate <DEGREES>", "--mirror"})
+        QVERIFY2(help.out.contains(option), option);
 
     const ViewerRun version = RunViewer(QStringList() << "-platform" << "xcb" << "--version", bare);
     QVERIFY2(version.exited, qPrintable(version.err));

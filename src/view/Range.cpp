@@ -1,0 +1,145 @@
+#include "view/Range.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+// Wide enough for every corrected value with gain 1..99 and offset
+// -32768..32767 (99 x 98300 / 4 both ways), narrow enough that
+// span x scale fits 32 bits.
+const int MAX_SPAN = 1 << 23;
+
+} // namespace
+
+LevelMap::LevelMap(LevelWindow window)
+    : lo(window.lo), hi(window.hi > window.lo + MAX_SPAN ? window.lo + MAX_SPAN : window.hi)
+{
+    const std::uint32_t span = static_cast<std::uint32_t>(hi - lo);
+    scale = span == 0 ? 0 : (255u << SHIFT) / span;
+    bias = span == 0 ? 128u << SHIFT : 1u << (SHIFT - 1);
+}
+
+bool ParseRange(const QString &text, RangeSetting &setting, QString &error)
+{
+    if (text == QLatin1String("design") || text == QLatin1String("auto")) {
+        setting.mode = text == QLatin1String("auto") ? RangeMode::Auto : RangeMode::Design;
+        return true;
+    }
+    const QRegularExpressionMatch window =
+        QRegularExpression(QStringLiteral("^(\\d{1,5}):(\\d{1,5})$")).match(text);
+    if (!window.hasMatch()) {
+        error = QStringLiteral("'%1' is not design, auto or LO:HI").arg(text);
+        return false;
+    }
+    const int lo = window.captured(1).toInt();
+    const int hi = window.captured(2).toInt();
+    if (lo >= hi || hi > SAMPLE_MAX) {
+        error = QStringLiteral("%1 needs 0 <= LO < HI <= %2").arg(text).arg(SAMPLE_MAX);
+        return false;
+    }
+    setting.mode = RangeMode::Fixed;
+    setting.fixed = {lo, hi};
+    return true;
+}
+
+void LevelRange::Set(const RangeSetting &setting)
+{
+    given = setting;
+    mode = setting.mode;
+    bWindowKept = false;
+}
+
+void LevelRange::Step()
+{
+    switch (mode) {
+    case RangeMode::Design:
+        mode = RangeMode::Auto;
+        bWindowKept = false; // a lock takes the window of a frame seen under auto
+        return;
+    case RangeMode::Auto:
+        mode = RangeMode::Locked;
+        return;
+    case RangeMode::Locked:
+        mode = given.mode == RangeMode::Fixed ? RangeMode::Fixed : RangeMode::Design;
+        return;
+    case RangeMode::Fixed:
+        mode = RangeMode::Design;
+        return;
+    }
+}
+
+QString LevelRange::Name() const
+{
+    switch (mode) {
+    case RangeMode::Auto:
+        return QStringLiteral("auto");
+    case RangeMode::Locked:
+        return QStringLiteral("locked");
+    case RangeMode::Fixed:
+        return QStringLiteral("%1:%2").arg(given.fixed.lo).arg(given.fixed.hi);
+    case RangeMode::Design:
+        break;
+    }
+    return QStringLiteral("design");
+}
+
+void LevelRange::Convert(const FrameSamples &frame, unsigned char *image8)
+{
+    if (mode == RangeMode::Fixed)
+        MapFrame(frame, given.fixed, image8);
+    else if (mode == RangeMode::Locked && bWindowKept)
+        MapFrame(frame, window, image8);
+    else
+        MapOwnWindow(frame, image8); // auto, or a lock still waiting for its window
+}
+
+LevelWindow LevelRange::Window() const
+{
+    switch (mode) {
+    case RangeMode::Auto:
+    case RangeMode::Locked:
+        return window;
+    case RangeMode::Fixed:
+        return given.fixed;
+    case RangeMode::Design:
+        break;
+    }
+    return LevelWindow();
+}
+
+namespace {
+
+// One pass: value, clamp, multiply, shift. Written through a __restrict
+// pointer, so that the compiler may make vector code of it.
+template <typename Value> void MapThrough(Value value, const LevelMap map, unsigned char *__restrict image8)
+{
+    for (int i = 0; i < FRAME_PIXELS; ++i)
+        image8[i] = map.Level(value(i));
+}
+
+template <typename Value> LevelWindow Extremes(Value value)
+{
+    auto lo = value(0); // of the quantity's own type: 16 bits for plain samples
+    auto hi = lo;
+    for (int i = 0; i < FRAME_PIXELS; ++i) {
+        const auto v = value(i);
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+    return {lo, hi};
+}
+
+} // namespace
+
+void LevelRange::MapFrame(const FrameSamples &frame, LevelWindow through, unsigned char *image8) const
+{
+    WithQuantity(frame, [&](auto value) { MapThrough(value, LevelMap(through), image8); });
+}
+
+// Two passes: the extremes, then the mapping between them.
+void LevelRange::MapOwnWindow(const FrameSamples &frame, unsigned char *image8)
+{
+    WithQuantity(frame, [&](auto value) { window = Extremes(value); });
+    bWindowKept = true;
+    MapFrame(frame, window, image8);
+}

@@ -1,0 +1,82 @@
+// Which values the 256 levels of the picture stand for: the plain top 8 bits
+// (design), each frame's own coldest to hottest (auto), such a window kept
+// while the scene changes (locked), or a window given at start (LO:HI).
+#ifndef VIEW_RANGE_H
+#define VIEW_RANGE_H
+
+#include "view/Samples.h"
+
+#include <QString>
+#include <cstdint>
+
+enum { SAMPLE_MAX = 16383 };
+
+// The values shown as level 0 (lo) and level 255 (hi); lo <= hi.
+struct LevelWindow {
+    int lo = 0;
+    int hi = SAMPLE_MAX;
+};
+
+// Maps a value onto 0..255 over a window, clamped at both ends, in fixed
+// point: a scale computed once per window, then a multiply and a shift per
+// pixel. lo gives 0, hi gives 255, the rest rounds to the nearest level; an
+// empty window (lo = hi) gives the middle of the scale, 128.
+class LevelMap
+{
+public:
+    explicit LevelMap(LevelWindow window);
+    unsigned char Level(int value) const
+    {
+        const int inside = value < lo ? lo : value > hi ? hi : value;
+        return static_cast<unsigned char>((static_cast<std::uint32_t>(inside - lo) * scale + bias) >> SHIFT);
+    }
+
+private:
+    enum { SHIFT = 24 };
+    int lo;
+    int hi;
+    std::uint32_t scale;
+    std::uint32_t bias;
+};
+
+enum class RangeMode { Design, Auto, Locked, Fixed };
+
+// A range as the command line gives it: design, auto or a fixed LO:HI.
+struct RangeSetting {
+    RangeMode mode = RangeMode::Design;
+    LevelWindow fixed;
+};
+
+// Reads "design", "auto" or "LO:HI" (0 <= LO < HI <= 16383). On a bad text
+// returns false with the reason in error.
+bool ParseRange(const QString &text, RangeSetting &setting, QString &error);
+
+// The range in use and the conversion through it. Convert runs on the
+// conversion worker; Set and Step on the GUI thread between cycles.
+class LevelRange
+{
+public:
+    void Set(const RangeSetting &setting);
+    // design -> auto -> locked (the auto window of this moment) -> LO:HI when
+    // one was given at start -> design.
+    void Step();
+    RangeMode Mode() const { return mode; }
+    QString Name() const;
+    // Whether frames go through Convert rather than the plain conversion.
+    bool MapsToWindow() const { return mode != RangeMode::Design; }
+    // The frame's value of every pixel mapped through the window into image8.
+    void Convert(const FrameSamples &frame, unsigned char *image8);
+    // The window of the frame converted last (for design: the whole scale).
+    LevelWindow Window() const;
+
+private:
+    void MapFrame(const FrameSamples &frame, LevelWindow through, unsigned char *image8) const;
+    void MapOwnWindow(const FrameSamples &frame, unsigned char *image8);
+
+    RangeSetting given;
+    RangeMode mode = RangeMode::Design;
+    LevelWindow window;        // of the last auto frame, or the one locked
+    bool bWindowKept = false;  // window holds a frame's window since auto began
+};
+
+#endif

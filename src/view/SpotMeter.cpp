@@ -1,0 +1,46 @@
+#include "view/SpotMeter.h"
+
+#include <cstring>
+
+QStringList SpotReading::Lines() const
+{
+    QStringList lines;
+    lines << QStringLiteral("col %1  row %2").arg(pixel.x()).arg(pixel.y())
+          << QStringLiteral("sample %1").arg(sample);
+    if (corrected)
+        lines << QStringLiteral("corrected %1").arg(value);
+    lines << QStringLiteral("min %1  max %2").arg(frame.min).arg(frame.max)
+          << QStringLiteral("mean %1").arg(frame.Mean(), 0, 'f', 1);
+    return lines;
+}
+
+SpotReading ReadSpot(const FrameSamples &frame, QPoint pixel, FrameValues &scratch)
+{
+    const int i = pixel.y() * FRAME_WIDTH + pixel.x();
+    SpotReading reading;
+    reading.pixel = pixel;
+    reading.sample = FrameSamples::Sample(frame.raw, i);
+    reading.corrected = frame.corrected;
+    reading.frame = scratch.Fill(frame);
+    reading.value = scratch[i];
+    return reading;
+}
+
+void KeptFrame::Keep(const FrameSamples &frame, const unsigned char *image8, bool windowed,
+                     LevelWindow through)
+{
+    memcpy(raw, frame.raw, RAW_FRAME_SIZE);
+    if (frame.corrected)
+        memcpy(ref, frame.ref, RAW_FRAME_SIZE);
+    memcpy(picture, image8, FRAME_PIXELS);
+    bCorrected = frame.corrected;
+    gain = frame.gain;
+    offset = frame.offset;
+    bWindowed = windowed;
+    window = through;
+}
+
+FrameSamples KeptFrame::Samples() const
+{
+    return FrameSamples{raw, ref, bCorrected, gain, offset};
+}

@@ -1,0 +1,77 @@
+// The operator's view of the picture: palette, range, rotation and
+// mirroring, and the spot meter. MainWindow creates one; the conversion
+// worker maps frames through its range, the display step takes its picture.
+// Without options and without a touch on its controls the picture is the
+// plain grey one, made exactly as before.
+#ifndef VIEW_VIEWCONTROLLER_H
+#define VIEW_VIEWCONTROLLER_H
+
+#include "view/PictureComposer.h"
+
+#include <QObject>
+
+class QLabel;
+class QWidget;
+class Ui_ViewControls;
+
+// The view as the command line sets it.
+struct ViewSettings {
+    Palette palette = Palette::Grey;
+    RangeSetting range;
+    ViewTransform transform;
+};
+
+class ViewController : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Watches taps on `picture`; places its controls in `strip` of `parent`.
+    ViewController(QLabel *picture, QWidget *parent, const QRect &strip);
+    ~ViewController() override;
+
+    void Apply(const ViewSettings &settings);
+    // For the conversion worker; it runs while the GUI thread waits.
+    LevelRange &Range() { return range; }
+    // The display step: the picture to show for the frame just converted.
+    QPixmap PictureOf(const QImage &frame8, const FrameSamples &samples);
+    // The picture as shown while it is live; null while the picture area
+    // shows anything else (the logo).
+    QPixmap PictureAsShown() const;
+
+    Palette CurrentPalette() const { return palette; }
+    bool HasSpot() const { return bSpot; }
+    const SpotReading &Reading() const { return reading; }
+    QRect ReadingBox() const { return composer.ReadingBox(); }
+    Ui_ViewControls *ui;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    void PushButton_Palette();
+    void PushButton_Range();
+
+private:
+    void ConnectControls(QWidget *controls);
+    void ShowSettings();
+    void Tap(QPoint at);
+    void Redraw();
+    bool ShowsLivePicture() const;
+    bool ShowsPlainPicture() const;
+    QPixmap Compose();
+
+    QLabel *picture;
+    Palette palette = Palette::Grey;
+    LevelRange range;
+    ViewTransform transform;
+    KeptFrame kept;
+    bool bSpot = false;
+    QPoint spotPixel;
+    SpotReading reading;
+    FrameValues readingValues;
+    PictureComposer composer;
+    QPixmap shown; // the last picture handed to the picture area
+};
+
+#endif
