@@ -1,6 +1,7 @@
 #include "ViewerOptions.h"
 
 #include "Recording.h"
+#include "WireWait.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -18,6 +19,7 @@ namespace {
 const char START_OPTION[] = "start";
 const char DEVICE_OPTION[] = "device";
 const char RECORD_OPTION[] = "record";
+const char WAIT_OPTION[] = "wait-for-data";
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 void AddOption(QCommandLineParser &parser, const char *name, const char *description,
@@ -50,6 +52,9 @@ void DescribeOptions(QCommandLineParser &parser)
               "Record every byte read from the device into FILE (created or truncated), "
               "for framescope-sim --replay.",
               "FILE");
+    AddOption(parser, WAIT_OPTION,
+              "Let the acquisition loop rest while no byte arrives, instead of keeping a core "
+              "busy; frames, commands and controls keep their pace.");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -134,6 +139,7 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
         return false;
     }
     options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
+    options.bWaitForData = parser.isSet(QString::fromLatin1(WAIT_OPTION));
     return ReadDevice(parser, options, error) && ReadRecordFile(parser, options, error);
 }
 
@@ -173,6 +179,8 @@ void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
         QObject::connect(flush, &QTimer::timeout, [] { FlushRecording(); });
         flush->start(FLUSH_MS);
     }
+    if (options.bWaitForData)
+        window.pWireWait = new WireWait(&window.fdSerial, &window);
     if (options.bStartAtOnce) {
         // The run lives inside the Start slot, so it must begin from the event
         // loop, once it runs; a click also goes through the button's signals

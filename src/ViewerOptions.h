@@ -15,6 +15,7 @@ struct ViewerOptions {
     bool bStartAtOnce = false; // press Start as soon as the window is shown
     QByteArray device;         // the one device to use, as given; empty: /dev/ttyUSB<n>
     QString recordFile;        // where to record the wire; empty: no recording
+    bool bWaitForData = false; // rest between cycles while the wire is silent
 };
 
 // Exit status for a command line the viewer cannot run with.

@@ -16,6 +16,7 @@ class QSpinBox;
 class QTimer;
 class Ui_MainWindow;
 class WindowCommand;
+class WireWait;
 
 class MainWindow : public QMainWindow
 {
@@ -72,6 +73,7 @@ public:
     QImage imgLogo;
     QPixmap pixLogo;
     QTimer *pTimer1s = nullptr;
+    WireWait *pWireWait = nullptr;  // --wait-for-data: rest while the wire is silent
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:
