@@ -17,6 +17,8 @@ unsigned int CKSUM_0 = 0;
 namespace {
 
 int iConnectError = 0; // errno of the last failed connection attempt
+// Outside the frame state on purpose: the receiver never looks at it.
+int iLastStepBytes = 0;
 
 const unsigned char START_MARKER = 0x02;
 const unsigned char END_MARKER = 0x03;
@@ -193,11 +195,13 @@ void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
                           unsigned int *cksumBuffer)
 {
     static ReceiverState state;
+    iLastStepBytes = 0;
     if (*fd == 0)
         return;
 
     unsigned char bytes[READ_SIZE];
     const ssize_t n = read(*fd, bytes, sizeof bytes);
+    iLastStepBytes = n > 0 ? static_cast<int>(n) : 0;
     if (n <= 0) {
         CountEmptyStep(state);
         return;
@@ -212,6 +216,11 @@ void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
         *cksumBuffer = SumFrame(f_SwitchImage ? frame1 : frame2);
         f_CalcCheckSum = true;
     }
+}
+
+int LastReceiveStepBytes()
+{
+    return iLastStepBytes;
 }
 
 void VerifyCheckSum_0(unsigned int calc, unsigned int received, unsigned int buffer)

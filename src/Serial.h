@@ -27,6 +27,10 @@ void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
                           unsigned int *cksumRead, unsigned int *cksumCalc,
                           unsigned int *cksumBuffer);
 
+// Bytes the last receive step's read delivered, 0 when none or no port is
+// open. Set on the receive worker, read after its join.
+int LastReceiveStepBytes();
+
 // Accepts the last completed frame (f_FrameRdy) when the three sums agree.
 void VerifyCheckSum_0(unsigned int calc, unsigned int received, unsigned int buffer);
 

@@ -1,6 +1,7 @@
 #include "ViewerOptions.h"
 
 #include "Recording.h"
+#include "WireWait.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -22,6 +23,7 @@ const char PALETTE_OPTION[] = "palette";
 const char RANGE_OPTION[] = "range";
 const char ROTATE_OPTION[] = "rotate";
 const char MIRROR_OPTION[] = "mirror";
+const char WAIT_OPTION[] = "wait-for-data";
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 void AddOption(QCommandLineParser &parser, const char *name, const char *description,
@@ -67,6 +69,9 @@ void DescribeOptions(QCommandLineParser &parser)
               "RANGE");
     AddOption(parser, ROTATE_OPTION, "Turn the picture clockwise by 0, 90, 180 or 270 degrees.", "DEGREES");
     AddOption(parser, MIRROR_OPTION, "Mirror the picture left to right (before turning it).");
+    AddOption(parser, WAIT_OPTION,
+              "Let the acquisition loop rest while no byte arrives, instead of keeping a core "
+              "busy; frames, commands and controls keep their pace.");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -171,6 +176,7 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
         return false;
     }
     options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
+    options.bWaitForData = parser.isSet(QString::fromLatin1(WAIT_OPTION));
     return ReadDevice(parser, options, error) && ReadRecordFile(parser, options, error)
            && ReadView(parser, options.view, error);
 }
@@ -212,6 +218,8 @@ void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
         QObject::connect(flush, &QTimer::timeout, [] { FlushRecording(); });
         flush->start(FLUSH_MS);
     }
+    if (options.bWaitForData)
+        window.pWireWait = new WireWait(&window.fdSerial, &window);
     if (options.bStartAtOnce) {
         // The run lives inside the Start slot, so it must begin from the event
         // loop, once it runs; a click also goes through the button's signals

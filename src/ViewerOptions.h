@@ -19,6 +19,7 @@ struct ViewerOptions {
     QByteArray device;         // the one device to use, as given; empty: /dev/ttyUSB<n>
     QString recordFile;        // where to record the wire; empty: no recording
     ViewSettings view;         // palette, range, rotation, mirroring
+    bool bWaitForData = false; // rest between cycles while the wire is silent
 };
 
 // Exit status for a command line the viewer cannot run with.

@@ -3,6 +3,7 @@
 #include "Process_Serial.h"
 #include "Serial.h"
 #include "WindowCommand.h"
+#include "WireWait.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
 
@@ -156,8 +157,11 @@ void MainWindow::PushButton_Start()
     if (!pTimer1s->isActive())
         pTimer1s->start(TICK_MS);
     iFramesShown = 0;
-    while (!bStopped)
+    while (!bStopped) {
         RunCycle();
+        if (pWireWait != nullptr && !bStopped)
+            pWireWait->AfterCycle();
+    }
     WindDown();
 }
 

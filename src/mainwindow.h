@@ -18,6 +18,7 @@ class Ui_MainWindow;
 class ViewController;
 class WindowCommand;
 struct FrameSamples;
+class WireWait;
 
 class MainWindow : public QMainWindow
 {
@@ -75,6 +76,7 @@ public:
     QPixmap pixLogo;
     QTimer *pTimer1s = nullptr;
     ViewController *pView = nullptr; // [worker] palette, range (the conversion's), rotation, spot meter
+    WireWait *pWireWait = nullptr;  // --wait-for-data: rest while the wire is silent
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:

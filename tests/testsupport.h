@@ -224,14 +224,15 @@ private:
 // Runs the acquisition loop as the operator does (Start released) until
 // done() holds or timeoutMs has passed, then releases Stop. Returns whether
 // done() held. check, if given, runs on every pass of the loop's event
-// processing, before done() is asked.
+// processing (every pollMs, for a loop that may rest in between), before
+// done() is asked.
 inline bool RunUntil(MainWindow &window, const std::function<bool()> &done, int timeoutMs = 10000,
-                     const std::function<void()> &check = nullptr)
+                     const std::function<void()> &check = nullptr, int pollMs = 0)
 {
     bool reached = false;
     QElapsedTimer clock;
     QTimer poll;
-    poll.setInterval(0);
+    poll.setInterval(pollMs);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (check)
             check();

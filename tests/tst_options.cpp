@@ -5,12 +5,15 @@
 // rejections, and a recording that cannot be written stops alone. The real
 // program refuses a bad command line or an unopenable recording with status
 // 2 and a message before any window, answers --help and --version without a
-// display, and runs as a kiosk with all three options.
+// display, and runs as a kiosk with all three options. --wait-for-data rests
+// the loop, yet it shows every frame, takes a click at once, finds an unplug.
 #include "testsupport.h"
 
 #include "Recording.h"
 #include "ViewerOptions.h"
+#include "WindowCommand.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -78,6 +81,10 @@ private slots:
     void helpAndVersionNeedNoDisplay();
     void noScreenEndsWithAFailure();
     void kioskRunOfTheProgram();
+    void waitForDataShowsEveryFrame();
+    void waitForDataRestEndsForAClick_data();
+    void waitForDataRestEndsForAClick();
+    void waitForDataFindsAnUnplug();
 
 private:
     int shown() const { return window->iTotalFramesShown + window->iFramesShown; }
@@ -399,6 +406,71 @@ void TestOptions::kioskRunOfTheProgram()
     QCOMPARE(viewer.state(), QProcess::Running);
     viewer.terminate();
     QVERIFY(viewer.waitForFinished(5000));
+}
+
+// At the link rate, with faults (but no lost start marker, which a frame cut
+// off just before may make acceptable); the run is checked every 50 ms only,
+// so that the loop rests in between.
+void TestOptions::waitForDataShowsEveryFrame()
+{
+    Simulator sim(ports->node(0), {"--timing", "--frames", "20", "--bad-checksum", "5",
+                                   "--extra-byte", "11", "--ack-in-data", "3", "--stray", "4"});
+    QVERIFY(sim.started());
+    apply(QStringList() << "--wait-for-data");
+    QTRY_VERIFY(QFileInfo::exists(ports->node(0)));
+    window->CheckSerialAvailable(); // connected from the first frame
+    QVERIFY(RunUntil(*window, [&] { return sim.finished(); }, 30000, nullptr, 50));
+    const QStringList good = sim.lines("timing: ").filter(QRegularExpression(" good( |$)"));
+    QVERIFY(good.size() >= 5); // the line drops what a busy machine leaves unread: "cut"
+    QCOMPARE(shown(), good.size());
+}
+
+void TestOptions::waitForDataRestEndsForAClick_data()
+{
+    QTest::addColumn<bool>("portOpen");
+    QTest::newRow("no port") << false;
+    QTest::newRow("silent port") << true;
+}
+
+// Cmd clicked as the loop is about to block in a rest, the tick stopped:
+// with no port, nothing but the click can end that rest before the watchdog.
+void TestOptions::waitForDataRestEndsForAClick()
+{
+    QFETCH(bool, portOpen);
+    Pty silent;
+    if (portOpen && ports->link(silent, 0))
+        window->CheckSerialAvailable();
+    apply(QStringList() << "--wait-for-data");
+    QPushButton *cmd = window->ui->pushButton;
+    connect(cmd, &QPushButton::clicked, [&] { window->bStop = true; });
+    const QMetaObject::Connection click = connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, [&] {
+            window->pTimer1s->stop();
+            QMetaObject::invokeMethod(cmd, "click", Qt::QueuedConnection);
+            disconnect(click);
+        });
+    bool watchdog = false;
+    QTimer::singleShot(10000, window.get(), [&] { watchdog = window->bStop = true; });
+    QTest::mouseClick(window->ui->pushButton_Start, Qt::LeftButton);
+    QVERIFY(!watchdog);
+    QVERIFY(window->pWindowCommand->isVisible());
+}
+
+// The adapter goes and comes back on a new pseudo-terminal: the tick finds
+// both, frames resume, and no rest watched a closed descriptor (Qt says so).
+void TestOptions::waitForDataFindsAnUnplug()
+{
+    Simulator sim(ports->node(0), {"--unplug-every", "1:1"});
+    QVERIFY(sim.started());
+    apply(QStringList() << "--wait-for-data");
+    LogCapture log;
+    int shownBefore = -1;
+    auto step = [&] {
+        if (shownBefore < 0 && shown() > 0 && window->fdSerial == 0)
+            shownBefore = shown();
+    };
+    QVERIFY(RunUntil(*window, [&] { return shownBefore >= 0 && shown() > shownBefore; }, 20000, step, 50));
+    QCOMPARE(log.lines().filter("QSocketNotifier"), QStringList());
 }
 
 QTEST_MAIN(TestOptions)
