@@ -1,6 +1,7 @@
 #include "GUI.h"
 
 #include "WindowCommand.h"
+#include "keep/KeepController.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -67,13 +68,28 @@ unsigned char *MainWindow::NewestRawFrame() const
     return f_SwitchImage ? pRawFrame1 : pRawFrame2;
 }
 
+// What a kept picture of the newest frame says about it; the time is the keeper's.
+RawFacts MainWindow::NewestFacts() const
+{
+    RawFacts facts;
+    facts.bChecksum = true;
+    facts.checksum = uCksumRead;
+    facts.bCorrected = bApplyNUC;
+    facts.gain = iGain;
+    facts.offset = iOffset;
+    return facts;
+}
+
 // Runs on the reference worker; the check box is enabled by the cycle after
-// the join, on the GUI thread.
+// the join, on the GUI thread. The store copies the frame, or with
+// --reference-frames averages it in; the request stays pending (and the
+// picture still) until the last frame of an average is in.
 void MainWindow::TakeReferenceImage()
 {
     if (!bTakeReference || !f_FrameRdy)
         return;
-    memcpy(pRefFrame, NewestRawFrame(), RAW_FRAME_SIZE);
+    if (!pKeep->Reference().Take(NewestRawFrame(), f_FrameAcquired, pRefFrame))
+        return;
     bTakeReference = false;
 }
 
@@ -121,6 +137,7 @@ void MainWindow::DisplayImage()
                                                                  Qt::FastTransformation));
     // The checksum the sensor sent is the frame's name on both ends of the line.
     qCDebug(lcFrames).noquote() << "shown" << MonotonicMicros() << QString::number(uCksumRead, 16);
+    pKeep->FrameShown(NewestRawFrame(), NewestFacts());
     ++iFramesShown;
     bImageProcessed = false;
     f_FrameRdy = false;

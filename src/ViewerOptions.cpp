@@ -1,6 +1,7 @@
 #include "ViewerOptions.h"
 
 #include "Recording.h"
+#include "keep/KeepController.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -18,6 +19,9 @@ namespace {
 const char START_OPTION[] = "start";
 const char DEVICE_OPTION[] = "device";
 const char RECORD_OPTION[] = "record";
+const char SNAPSHOT_DIR_OPTION[] = "snapshot-dir";
+const char REFERENCE_OPTION[] = "reference";
+const char REFERENCE_FRAMES_OPTION[] = "reference-frames";
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 void AddOption(QCommandLineParser &parser, const char *name, const char *description,
@@ -50,6 +54,16 @@ void DescribeOptions(QCommandLineParser &parser)
               "Record every byte read from the device into FILE (created or truncated), "
               "for framescope-sim --replay.",
               "FILE");
+    AddOption(parser, SNAPSHOT_DIR_OPTION,
+              "Write snapshots (the Snapshot button, the key S, or SIGUSR1) into DIR, made if "
+              "missing; default: framescope in the pictures folder (~/Pictures/framescope).",
+              "DIR");
+    AddOption(parser, REFERENCE_OPTION,
+              "Keep the FPN reference in FILE: loaded at start, so Apply NUC is available at once, "
+              "and written after every Take FPN Ref; it also outlasts Stop and unplugging.",
+              "FILE");
+    AddOption(parser, REFERENCE_FRAMES_OPTION,
+              "Take FPN Ref averages the next N good frames (1 to 256; default 1).", "N");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -66,13 +80,29 @@ bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QStrin
     return error.isEmpty();
 }
 
-bool ReadRecordFile(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+// A value given must not be empty; name tells what it should be.
+bool ReadText(const QCommandLineParser &parser, const char *option, const char *name, QString &value,
+              QString &error)
 {
-    if (!parser.isSet(QString::fromLatin1(RECORD_OPTION)))
+    if (!parser.isSet(QString::fromLatin1(option)))
         return true;
-    options.recordFile = parser.value(QString::fromLatin1(RECORD_OPTION));
-    if (options.recordFile.isEmpty())
-        error = QStringLiteral("--record needs a file name");
+    value = parser.value(QString::fromLatin1(option));
+    if (value.isEmpty())
+        error = QStringLiteral("--%1 needs %2").arg(QString::fromLatin1(option), QString::fromLatin1(name));
+    return error.isEmpty();
+}
+
+bool ReadReferenceFrames(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(REFERENCE_FRAMES_OPTION)))
+        return true;
+    const QString text = parser.value(QString::fromLatin1(REFERENCE_FRAMES_OPTION));
+    bool bNumber = false;
+    options.referenceFrames = text.toInt(&bNumber);
+    if (!bNumber || options.referenceFrames < 1 || options.referenceFrames > MAX_REFERENCE_FRAMES)
+        error = QStringLiteral("--reference-frames takes a whole number from 1 to %1, not '%2'")
+                    .arg(MAX_REFERENCE_FRAMES)
+                    .arg(text);
     return error.isEmpty();
 }
 
@@ -94,6 +124,20 @@ void Print(FILE *to, const QString &text)
 {
     fputs(text.toLocal8Bit().constData(), to);
     fflush(to);
+}
+
+// A reference loaded from its file is ready as one just captured: in the
+// reference buffer, with Apply NUC to be checked.
+void ApplyKeepOptions(const ViewerOptions &options, MainWindow &window)
+{
+    if (!options.snapshotDir.isEmpty())
+        window.pKeep->SetSnapshotDirectory(options.snapshotDir);
+    ReferenceStore &reference = window.pKeep->Reference();
+    reference.SetFramesToAverage(options.referenceFrames);
+    if (!options.referenceFile.isEmpty() && reference.UseFile(options.referenceFile)) {
+        reference.Restore(window.pRefFrame);
+        window.ui->checkBox_ApplyNUC->setEnabled(true);
+    }
 }
 
 } // namespace
@@ -134,7 +178,11 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
         return false;
     }
     options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
-    return ReadDevice(parser, options, error) && ReadRecordFile(parser, options, error);
+    return ReadDevice(parser, options, error)
+           && ReadText(parser, RECORD_OPTION, "a file name", options.recordFile, error)
+           && ReadText(parser, SNAPSHOT_DIR_OPTION, "a directory", options.snapshotDir, error)
+           && ReadText(parser, REFERENCE_OPTION, "a file name", options.referenceFile, error)
+           && ReadReferenceFrames(parser, options, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -164,6 +212,7 @@ int RefuseToStart(const QString &error)
 
 void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
 {
+    ApplyKeepOptions(options, window);
     if (!options.device.isEmpty())
         SetFixedPort(options.device.constData()); // its length was checked when parsed
     if (IsRecording()) {

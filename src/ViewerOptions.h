@@ -1,7 +1,8 @@
 // The viewer's own command-line options, for boards in the field: start at
 // once (a kiosk with nobody to press Start), use one fixed device instead of
-// the first /dev/ttyUSB<n>, record what is read from the wire. Without them
-// the viewer behaves as it always has.
+// the first /dev/ttyUSB<n>, record what is read from the wire, choose where
+// snapshots go, keep the correction's reference in a file and average it
+// over several frames. Without them the viewer behaves as it always has.
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
 
@@ -15,6 +16,9 @@ struct ViewerOptions {
     bool bStartAtOnce = false; // press Start as soon as the window is shown
     QByteArray device;         // the one device to use, as given; empty: /dev/ttyUSB<n>
     QString recordFile;        // where to record the wire; empty: no recording
+    QString snapshotDir;       // empty: the default, in the pictures folder
+    QString referenceFile;     // where the reference is kept; empty: not kept
+    int referenceFrames = 1;   // good frames averaged into a reference
 };
 
 // Exit status for a command line the viewer cannot run with.

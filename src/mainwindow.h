@@ -10,12 +10,14 @@
 #include <cstdlib>
 #include <new>
 
+class KeepController;
 class QByteArray;
 class QCloseEvent;
 class QSpinBox;
 class QTimer;
 class Ui_MainWindow;
 class WindowCommand;
+struct RawFacts;
 
 class MainWindow : public QMainWindow
 {
@@ -72,6 +74,7 @@ public:
     QImage imgLogo;
     QPixmap pixLogo;
     QTimer *pTimer1s = nullptr;
+    KeepController *pKeep = nullptr; // snapshots, the averaged and kept reference
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:
@@ -109,8 +112,9 @@ private:
     void DiscoverPort();
     bool PortStillPresent() const;
     void HandleUnplug();
-    // GUI.cpp: the two conversions.
+    // GUI.cpp: the newest frame, what is known of it, the two conversions.
     unsigned char *NewestRawFrame() const;
+    RawFacts NewestFacts() const;
     void ConvertPlain(const unsigned char *raw);
     void ConvertCorrected(const unsigned char *raw);
     // CommandSender.cpp: validation, the register write's steps, warnings.
