@@ -5,6 +5,7 @@
 #define TESTSUPPORT_H
 
 #include "Serial.h"
+#include "ViewerOptions.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -23,7 +24,9 @@
 #include <QTest>
 #include <QTimer>
 #include <fcntl.h>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -316,6 +319,72 @@ private:
     const char *previous;
     bool active = false;
 };
+
+// The device node that port discovery finds: <dir>/ttyUSB0, a link to the
+// slave side of a pseudo-terminal.
+struct FakeAdapter
+{
+    Pty pty;
+    PortDirectory ports;
+    const bool ok = pty.isOpen() && ports.isActive() && ports.link(pty, 0);
+};
+
+// A run with frames sent through the adapter one at a time: next(k) is
+// called once the port is open (k = 0) and after each new picture (k = 1,
+// 2, ...); it looks at the picture and returns the frame to send next, or
+// an empty one to end the run. Returns whether the run got to its end.
+inline bool RunFrames(MainWindow &window, const Pty &pty, const std::function<QByteArray(int)> &next,
+                      int timeoutMs = 20000)
+{
+    const auto shownKey = [&] { return ShownPixmap(window.ui->DisplayImage).cacheKey(); };
+    int k = 0;
+    qint64 lastKey = 0;
+    bool finished = false;
+    RunUntil(window, [&] { return finished; }, timeoutMs, [&] {
+        if (finished || window.fdSerial == 0 || (k > 0 && shownKey() == lastKey))
+            return;
+        const QByteArray frame = next(k++);
+        lastKey = shownKey(); // after next(), which may have tapped the picture
+        finished = frame.isEmpty() || !pty.send(WireFrame(frame));
+    });
+    return finished;
+}
+
+// Ends a window a test made. A port it opened itself is closed as the
+// operator would; a stand-in descriptor belongs to the test.
+inline void EndWindow(std::unique_ptr<MainWindow> &window, int standInFd)
+{
+    if (window->fdSerial == standInFd)
+        window->fdSerial = 0;
+    else if (window->fdSerial > 0)
+        window->close();
+    window.reset();
+}
+
+// Converts and shows one frame as a cycle with a verified frame does; fd
+// stands in for the open port.
+inline void ShowFrame(MainWindow &window, const QByteArray &raw, int fd)
+{
+    f_SwitchImage = true;
+    memcpy(window.pRawFrame1, raw.constData(), RAW_FRAME_SIZE);
+    f_FrameRdy = true;
+    window.fdSerial = fd;
+    window.bTakeReference = false;
+    window.ProcessImage();
+    window.DisplayImage();
+}
+
+// Parses, prepares and applies the viewer's options as the program's entry
+// does; false with the reason in error when they are refused.
+inline bool ApplyCommandLine(MainWindow &window, const QStringList &arguments, QString &error)
+{
+    ViewerOptions options;
+    if (!ParseViewerOptions(QStringList() << "framescope" << arguments, options, error)
+        || !PrepareViewerOptions(options, error))
+        return false;
+    ApplyViewerOptions(options, window);
+    return true;
+}
 
 // A non-blocking pipe: the plainest descriptor the receiver can read from.
 class Pipe
