@@ -71,9 +71,11 @@ void KeepController::ConnectControls(QWidget *controls)
     connect(noticeTimer, SIGNAL(timeout()), noticeBox, SLOT(hide()));
 }
 
-// Centred near the bottom of the picture, above it in the stacking order.
+// Centred near the bottom of the picture, above it in the stacking order; a
+// tap on it reaches the picture beneath.
 void KeepController::PlaceNotice(QWidget *over)
 {
+    noticeBox->setAttribute(Qt::WA_TransparentForMouseEvents);
     QRect place(QPoint(0, 0), noticeBox->size());
     place.moveCenter(over->geometry().center());
     place.moveBottom(over->geometry().bottom() - NOTICE_MARGIN);
