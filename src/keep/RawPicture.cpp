@@ -6,7 +6,7 @@
 
 namespace {
 
-const int SAMPLE_MAX = 16383;
+const int LARGEST_SAMPLE = 16383;
 
 // One key a word: Qt's PNG writer files a key with a blank under
 // "Description".
@@ -51,7 +51,7 @@ QString WrongSample(const QImage &picture)
 {
     for (int row = 0; row < FRAME_HEIGHT; ++row) {
         for (int column = 0; column < FRAME_WIDTH; ++column) {
-            if (Line(picture, row)[column] > SAMPLE_MAX)
+            if (Line(picture, row)[column] > LARGEST_SAMPLE)
                 return QStringLiteral("sample %1 at column %2, row %3 does not fit 14 bits")
                     .arg(Line(picture, row)[column])
                     .arg(column)
