@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "ViewerOptions.h"
+#include "WidgetStyle.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -12,7 +13,15 @@ int main(int argc, char **argv)
         QCoreApplication application(argc, argv);
         return PrintHelpOrVersion();
     }
+    const bool styleChosen = StyleChosenOnStart(argc, argv);
     QApplication application(argc, argv); // takes its own options out of the list
+    if (!styleChosen)
+        UseCommonStyle();
+    // A framebuffer whose driver is still loading at boot leaves Qt with no
+    // screen, and the window would run where nobody sees it. Ending with a
+    // failure lets the kiosk's unit start the viewer again a moment later.
+    if (QGuiApplication::primaryScreen() == nullptr)
+        return RefuseToStart(QStringLiteral("no screen to show the window on"));
     ViewerOptions options;
     QString error;
     if (!ParseViewerOptions(QCoreApplication::arguments(), options, error))

@@ -1,7 +1,8 @@
 // The application shell: what the main window's constructor builds and wires,
 // how the window closes (serial port, timer, a run in progress) and goes away,
 // the command window with its "Cmd" toggle, a buffer allocation that fails at
-// start-up, and the program's entry point from start to exit status.
+// start-up, the program's entry point from start to exit status, and the one
+// widget style it draws in wherever it runs.
 
 #include "testsupport.h"
 
@@ -27,6 +28,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -42,6 +44,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // The program's entry point, compiled from its own source under another name
 // so that a child process of this test can run it.
@@ -54,6 +57,7 @@ namespace {
 // Arguments that turn this executable into one of the child processes below.
 const char kAllocationChild[] = "--child-allocation-failure";
 const char kMainChild[] = "--child-main";
+const char kStyleChild[] = "--child-style";
 
 // A nothrow array allocation of exactly this many bytes fails (0: none fails).
 std::atomic<std::size_t> gFailArraySize{0};
@@ -105,10 +109,18 @@ protected:
 
 // Runs this executable again as a child with the given arguments; returns its
 // exit code (-1 if it did not exit normally) and collects its error output.
-int RunChild(const QStringList &arguments, QByteArray *errors)
+// variables are set in its environment (an empty value removes one).
+int RunChild(const QStringList &arguments, QByteArray *errors,
+             const QHash<QString, QString> &variables = QHash<QString, QString>())
 {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (auto variable = variables.cbegin(); variable != variables.cend(); ++variable) {
+        if (variable.value().isEmpty())
+            environment.remove(variable.key());
+        else
+            environment.insert(variable.key(), variable.value());
+    }
     // A child that is meant to end in the middle of start-up leaves its heap as
     // it was; that is not a leak of the program.
     QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
@@ -194,6 +206,28 @@ int MainChild(char **argv)
     return status;
 }
 
+// ---- Child: the program's entry point on a platform without a theme -------
+
+// The minimal platform, like the board's framebuffer, suggests no widget
+// style. The program is started there with the arguments after the child's
+// own and says which style its window got.
+int StyleChild(int argc, char **argv)
+{
+    qAddPreRoutine([] {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [] {
+            fprintf(stderr, "style=%s\n", qPrintable(QApplication::style()->objectName()));
+            qApp->exit(0);
+        }, Qt::QueuedConnection);
+    });
+    static char platformOption[] = "-platform";
+    static char minimalPlatform[] = "minimal";
+    std::vector<char *> programArguments{argv[0], platformOption, minimalPlatform};
+    programArguments.insert(programArguments.end(), argv + 2, argv + argc);
+    programArguments.push_back(nullptr);
+    int programArgc = int(programArguments.size()) - 1;
+    return framescope_main(programArgc, programArguments.data());
+}
+
 const char kTitle[] = "VELMORA KVT2-D Lumen Deck 1x v1.1";
 
 } // namespace
@@ -233,6 +267,8 @@ private slots:
     void bufferAllocationFailure_data();
     void bufferAllocationFailure();
     void entryPoint();
+    void oneStyleUnlessChosen_data();
+    void oneStyleUnlessChosen();
 };
 
 void TestMainWindow::initTestCase()
@@ -981,8 +1017,35 @@ void TestMainWindow::entryPoint()
     QVERIFY2(lines.contains(QStringLiteral("main returned 3 window=gone application=gone")), errors.constData());
 }
 
+// The window looks the same on every platform (Fusion), unless the operator
+// names another style on the command line or in QT_STYLE_OVERRIDE.
+void TestMainWindow::oneStyleUnlessChosen_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("styleOverride");
+    QTest::addColumn<QString>("style");
+    QTest::newRow("none chosen") << QStringList() << QString() << "fusion";
+    QTest::newRow("-style NAME") << QStringList{"-style", "windows"} << QString() << "windows";
+    QTest::newRow("--style=NAME") << QStringList{"--style=windows"} << QString() << "windows";
+    QTest::newRow("QT_STYLE_OVERRIDE") << QStringList() << "windows" << "windows";
+}
+
+void TestMainWindow::oneStyleUnlessChosen()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, styleOverride);
+    QFETCH(QString, style);
+    QByteArray errors;
+    const int status = RunChild(QStringList{QString::fromLatin1(kStyleChild)} + arguments, &errors,
+                                {{QStringLiteral("QT_STYLE_OVERRIDE"), styleOverride}});
+    QVERIFY2(status == 0, errors.constData());
+    QVERIFY2(Lines(errors).contains("style=" + style), errors.constData());
+}
+
 int main(int argc, char **argv)
 {
+    if (argc >= 2 && qstrcmp(argv[1], kStyleChild) == 0)
+        return StyleChild(argc, argv);
     if (argc == 3 && qstrcmp(argv[1], kAllocationChild) == 0)
         return AllocationFailureChild(argc, argv);
     if (argc == 4 && qstrcmp(argv[1], kMainChild) == 0)

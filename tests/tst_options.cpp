@@ -76,6 +76,7 @@ private slots:
     void badCommandLineIsRefused();
     void unopenableRecordingIsRefused();
     void helpAndVersionNeedNoDisplay();
+    void noScreenEndsWithAFailure();
     void kioskRunOfTheProgram();
 
 private:
@@ -346,6 +347,20 @@ void TestOptions::helpAndVersionNeedNoDisplay()
     QVERIFY2(version.exited, qPrintable(version.err));
     QCOMPARE(version.status, 0);
     QCOMPARE(version.out, QString("framescope 1.1\n"));
+}
+
+// A kiosk started before its framebuffer exists gets no screen from Qt: it
+// says so and fails, for its unit to start it again, instead of running unseen.
+void TestOptions::noScreenEndsWithAFailure()
+{
+    // What the framebuffer platform leaves behind when it fails is Qt's.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
+    const ViewerRun run = RunViewer(QStringList() << "-platform" << "linuxfb:fb=" + files.filePath("fb0") << "--start",
+                                    environment);
+    QVERIFY2(run.exited, qPrintable(run.err));
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.endsWith("framescope: no screen to show the window on\n"), qPrintable(run.err));
 }
 
 // The program as a kiosk board runs it: started with all three options, it
