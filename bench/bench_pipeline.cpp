@@ -1,12 +1,14 @@
 // Cost of the per-frame work of the acquisition cycle: the receive step's
 // byte rule, the conversion with and without correction, the same through a
 // palette and each range of the view, the display plain and with the view's
-// overlays, and what --record adds to a receive step.
+// overlays, and what --record adds to a receive step; and what a snapshot
+// costs the GUI thread, against the writing that its writer thread does.
 // The link delivers a frame every 146 ms at most; everything here must be a
 // small fraction of that on the board.
 #include "GUI.h"
 #include "Recording.h"
 #include "Serial.h"
+#include "keep/KeepController.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
@@ -15,6 +17,7 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <cstdio>
@@ -181,6 +184,38 @@ void BM_DisplayFramesCategoryOn(benchmark::State &state)
     QLoggingCategory::setFilterRules(QString());
 }
 BENCHMARK(BM_DisplayFramesCategoryOn);
+
+// The part of a snapshot on the GUI thread, inside the loop's event
+// processing: the grab of the picture area and the raw picture of its frame.
+void BM_SnapshotOnGuiThread(benchmark::State &state)
+{
+    PrepareConversion(false);
+    window->ProcessImage();
+    f_FrameRdy = window->bImageProcessed = true;
+    window->DisplayImage();
+    for (auto _ : state) {
+        const QImage shown = PictureAsShown(window->ui->DisplayImage);
+        const QImage raw = RawPicture(window->pRawFrame1, RawFacts());
+        benchmark::DoNotOptimize(shown.constBits());
+        benchmark::DoNotOptimize(raw.constBits());
+    }
+    window->fdSerial = 0;
+}
+BENCHMARK(BM_SnapshotOnGuiThread)->Unit(benchmark::kMicrosecond);
+
+// The writer thread's part: both PNG files encoded and put in place.
+void BM_SnapshotWrite(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    FillFrames();
+    const QImage shown = QPixmap::fromImage(QImage(window->pRawFrame1, 84, 80, 84, QImage::Format_Indexed8))
+                             .scaled(imgSize)
+                             .toImage();
+    const QImage raw = RawPicture(window->pRawFrame1, RawFacts());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(WriteSnapshot(dir.path(), QDateTime::currentDateTime(), shown, raw).bWritten);
+}
+BENCHMARK(BM_SnapshotWrite)->Unit(benchmark::kMillisecond);
 
 // One whole frame through the receive step, from a pipe.
 void BM_ReceiveFrame(benchmark::State &state)

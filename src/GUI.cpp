@@ -1,6 +1,7 @@
 #include "GUI.h"
 
 #include "WindowCommand.h"
+#include "keep/KeepController.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
@@ -74,13 +75,28 @@ FrameSamples MainWindow::NewestSamples() const
     return FrameSamples{NewestRawFrame(), pRefFrame, bApplyNUC, iGain, iOffset};
 }
 
+// What a kept picture of the newest frame says about it; the time is the keeper's.
+RawFacts MainWindow::NewestFacts() const
+{
+    RawFacts facts;
+    facts.bChecksum = true;
+    facts.checksum = uCksumRead;
+    facts.bCorrected = bApplyNUC;
+    facts.gain = iGain;
+    facts.offset = iOffset;
+    return facts;
+}
+
 // Runs on the reference worker; the check box is enabled by the cycle after
-// the join, on the GUI thread.
+// the join, on the GUI thread. The store copies the frame, or with
+// --reference-frames averages it in; the request stays pending (and the
+// picture still) until the last frame of an average is in.
 void MainWindow::TakeReferenceImage()
 {
     if (!bTakeReference || !f_FrameRdy)
         return;
-    memcpy(pRefFrame, NewestRawFrame(), RAW_FRAME_SIZE);
+    if (!pKeep->Reference().Take(NewestRawFrame(), f_FrameAcquired, pRefFrame))
+        return;
     bTakeReference = false;
 }
 
@@ -129,6 +145,7 @@ void MainWindow::DisplayImage()
     ui->DisplayImage->setPixmap(pView->PictureOf(frame, NewestSamples()));
     // The checksum the sensor sent is the frame's name on both ends of the line.
     qCDebug(lcFrames).noquote() << "shown" << MonotonicMicros() << QString::number(uCksumRead, 16);
+    pKeep->FrameShown(NewestRawFrame(), NewestFacts());
     ++iFramesShown;
     bImageProcessed = false;
     f_FrameRdy = false;

@@ -2,6 +2,7 @@
 
 #include "Recording.h"
 #include "WireWait.h"
+#include "keep/KeepController.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -24,6 +25,9 @@ const char RANGE_OPTION[] = "range";
 const char ROTATE_OPTION[] = "rotate";
 const char MIRROR_OPTION[] = "mirror";
 const char WAIT_OPTION[] = "wait-for-data";
+const char SNAPSHOT_DIR_OPTION[] = "snapshot-dir";
+const char REFERENCE_OPTION[] = "reference";
+const char REFERENCE_FRAMES_OPTION[] = "reference-frames";
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 void AddOption(QCommandLineParser &parser, const char *name, const char *description,
@@ -72,6 +76,16 @@ void DescribeOptions(QCommandLineParser &parser)
     AddOption(parser, WAIT_OPTION,
               "Let the acquisition loop rest while no byte arrives, instead of keeping a core "
               "busy; frames, commands and controls keep their pace.");
+    AddOption(parser, SNAPSHOT_DIR_OPTION,
+              "Write snapshots (the Snapshot button, the key S, or SIGUSR1) into DIR, made if "
+              "missing; default: framescope in the pictures folder (~/Pictures/framescope).",
+              "DIR");
+    AddOption(parser, REFERENCE_OPTION,
+              "Keep the FPN reference in FILE: loaded at start, so Apply NUC is available at once, "
+              "and written after every Take FPN Ref; it also outlasts Stop and unplugging.",
+              "FILE");
+    AddOption(parser, REFERENCE_FRAMES_OPTION,
+              "Take FPN Ref averages the next N good frames (1 to 256; default 1).", "N");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -88,13 +102,29 @@ bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QStrin
     return error.isEmpty();
 }
 
-bool ReadRecordFile(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+// A value given must not be empty; name tells what it should be.
+bool ReadText(const QCommandLineParser &parser, const char *option, const char *name, QString &value,
+              QString &error)
 {
-    if (!parser.isSet(QString::fromLatin1(RECORD_OPTION)))
+    if (!parser.isSet(QString::fromLatin1(option)))
         return true;
-    options.recordFile = parser.value(QString::fromLatin1(RECORD_OPTION));
-    if (options.recordFile.isEmpty())
-        error = QStringLiteral("--record needs a file name");
+    value = parser.value(QString::fromLatin1(option));
+    if (value.isEmpty())
+        error = QStringLiteral("--%1 needs %2").arg(QString::fromLatin1(option), QString::fromLatin1(name));
+    return error.isEmpty();
+}
+
+bool ReadReferenceFrames(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(REFERENCE_FRAMES_OPTION)))
+        return true;
+    const QString text = parser.value(QString::fromLatin1(REFERENCE_FRAMES_OPTION));
+    bool bNumber = false;
+    options.referenceFrames = text.toInt(&bNumber);
+    if (!bNumber || options.referenceFrames < 1 || options.referenceFrames > MAX_REFERENCE_FRAMES)
+        error = QStringLiteral("--reference-frames takes a whole number from 1 to %1, not '%2'")
+                    .arg(MAX_REFERENCE_FRAMES)
+                    .arg(text);
     return error.isEmpty();
 }
 
@@ -138,6 +168,20 @@ void Print(FILE *to, const QString &text)
     fflush(to);
 }
 
+// A reference loaded from its file is ready as one just captured: in the
+// reference buffer, with Apply NUC to be checked.
+void ApplyKeepOptions(const ViewerOptions &options, MainWindow &window)
+{
+    if (!options.snapshotDir.isEmpty())
+        window.pKeep->SetSnapshotDirectory(options.snapshotDir);
+    ReferenceStore &reference = window.pKeep->Reference();
+    reference.SetFramesToAverage(options.referenceFrames);
+    if (!options.referenceFile.isEmpty() && reference.UseFile(options.referenceFile)) {
+        reference.Restore(window.pRefFrame);
+        window.ui->checkBox_ApplyNUC->setEnabled(true);
+    }
+}
+
 } // namespace
 
 bool AsksForHelpOrVersion(int argc, char **argv)
@@ -177,8 +221,11 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
     }
     options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
     options.bWaitForData = parser.isSet(QString::fromLatin1(WAIT_OPTION));
-    return ReadDevice(parser, options, error) && ReadRecordFile(parser, options, error)
-           && ReadView(parser, options.view, error);
+    return ReadDevice(parser, options, error)
+           && ReadText(parser, RECORD_OPTION, "a file name", options.recordFile, error)
+           && ReadText(parser, SNAPSHOT_DIR_OPTION, "a directory", options.snapshotDir, error)
+           && ReadText(parser, REFERENCE_OPTION, "a file name", options.referenceFile, error)
+           && ReadReferenceFrames(parser, options, error) && ReadView(parser, options.view, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -209,6 +256,7 @@ int RefuseToStart(const QString &error)
 void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
 {
     window.pView->Apply(options.view);
+    ApplyKeepOptions(options, window);
     if (!options.device.isEmpty())
         SetFixedPort(options.device.constData()); // its length was checked when parsed
     if (IsRecording()) {

@@ -1,7 +1,9 @@
 // The viewer's own command-line options, for boards in the field: start at
 // once (a kiosk with nobody to press Start), use one fixed device instead of
-// the first /dev/ttyUSB<n>, record what is read from the wire, and how the
-// picture is seen (palette, range, rotation, mirroring). Without them the
+// the first /dev/ttyUSB<n>, record what is read from the wire, how the
+// picture is seen (palette, range, rotation, mirroring), rest the loop while
+// the wire is quiet, choose where snapshots go, keep the correction's
+// reference in a file and average it over several frames. Without them the
 // viewer behaves as it always has.
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
@@ -20,6 +22,9 @@ struct ViewerOptions {
     QString recordFile;        // where to record the wire; empty: no recording
     ViewSettings view;         // palette, range, rotation, mirroring
     bool bWaitForData = false; // rest between cycles while the wire is silent
+    QString snapshotDir;       // empty: the default, in the pictures folder
+    QString referenceFile;     // where the reference is kept; empty: not kept
+    int referenceFrames = 1;   // good frames averaged into a reference
 };
 
 // Exit status for a command line the viewer cannot run with.

@@ -4,6 +4,7 @@
 #include "Serial.h"
 #include "WindowCommand.h"
 #include "WireWait.h"
+#include "keep/KeepController.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
 
@@ -76,10 +77,13 @@ MainWindow::MainWindow(QWidget *parent)
     ConnectControls();
     pTimer1s = new QTimer(this);
     connect(pTimer1s, SIGNAL(timeout()), this, SLOT(Timer1s_Timeout()));
+    // Before the buffers and the logo, which it hears of; its button goes in
+    // the free strip of the left column, below the view's controls.
+    pKeep = new KeepController(ui->DisplayImage, ui->centralWidget, QRect(10, 395, 130, 40));
     InitImagesArray();
     ShowLogo(pixLogo);
     // In the free strip of the left column, between Offset and the copyright.
-    pView = new ViewController(ui->DisplayImage, ui->centralWidget, QRect(10, 345, 130, 90));
+    pView = new ViewController(ui->DisplayImage, ui->centralWidget, QRect(10, 345, 130, 40));
     pPortName = AllocateOrQuit<char>(PORT_NAME_SIZE);
     pPortName[0] = '\0'; // no device in use yet
 }
@@ -173,8 +177,10 @@ void MainWindow::RunCycle()
     const bool bReferencePending = bTakeReference;
     RunWorker(&pthread_TakeReferenceImage, fn_thread_TakeReferenceImage, "reference");
     // Widgets belong to the GUI thread: the box is enabled here, after the join.
-    if (bReferencePending && !bTakeReference)
+    if (bReferencePending && !bTakeReference) {
         ui->checkBox_ApplyNUC->setEnabled(true);
+        pKeep->Reference().Taken(pRefFrame, NewestFacts());
+    }
     RunWorker(&pthread_ProcessImage, fn_thread_ProcessImage, "conversion");
     DisplayImage();
     SendCommand();
@@ -222,18 +228,21 @@ void MainWindow::ClearFrameBuffers()
     memset(pRawFrame2, 0, RAW_FRAME_SIZE);
     memset(pRefFrame, 0, RAW_FRAME_SIZE);
     memset(pImage8, 0, FRAME_PIXELS);
+    pKeep->Reference().Restore(pRefFrame); // a kept reference outlives the clearing
 }
 
 void MainWindow::ShowLogo(const QPixmap &logo)
 {
     ui->DisplayImage->setPixmap(logo);
+    pKeep->PictureGone();
 }
 
 void MainWindow::ResetApplyNUC()
 {
     // Unchecking reaches CheckBox_ApplyNUC(0), which clears bApplyNUC.
     ui->checkBox_ApplyNUC->setChecked(false);
-    ui->checkBox_ApplyNUC->setEnabled(false);
+    // A reference kept in its file stays usable, as right after a capture.
+    ui->checkBox_ApplyNUC->setEnabled(pKeep->Reference().IsKept());
 }
 
 // The look of a window that shows no live picture: logo, no rate, and no

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <new>
 
+class KeepController;
 class QByteArray;
 class QCloseEvent;
 class QSpinBox;
@@ -19,6 +20,7 @@ class ViewController;
 class WindowCommand;
 struct FrameSamples;
 class WireWait;
+struct RawFacts;
 
 class MainWindow : public QMainWindow
 {
@@ -77,6 +79,7 @@ public:
     QTimer *pTimer1s = nullptr;
     ViewController *pView = nullptr; // [worker] palette, range (the conversion's), rotation, spot meter
     WireWait *pWireWait = nullptr;  // --wait-for-data: rest while the wire is silent
+    KeepController *pKeep = nullptr; // snapshots, the averaged and kept reference
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:
@@ -114,9 +117,10 @@ private:
     void DiscoverPort();
     bool PortStillPresent() const;
     void HandleUnplug();
-    // GUI.cpp: the two conversions.
+    // GUI.cpp: the newest frame, what is known of it, the two conversions.
     unsigned char *NewestRawFrame() const;
     FrameSamples NewestSamples() const;
+    RawFacts NewestFacts() const;
     void ConvertPlain(const unsigned char *raw);
     void ConvertCorrected(const unsigned char *raw);
     // CommandSender.cpp: validation, the register write's steps, warnings.

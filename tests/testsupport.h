@@ -5,6 +5,7 @@
 #define TESTSUPPORT_H
 
 #include "Serial.h"
+#include "ViewerOptions.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -372,6 +373,18 @@ inline void ShowFrame(MainWindow &window, const QByteArray &raw, int fd)
     window.bTakeReference = false;
     window.ProcessImage();
     window.DisplayImage();
+}
+
+// Parses, prepares and applies the viewer's options as the program's entry
+// does; false with the reason in error when they are refused.
+inline bool ApplyCommandLine(MainWindow &window, const QStringList &arguments, QString &error)
+{
+    ViewerOptions options;
+    if (!ParseViewerOptions(QStringList() << "framescope" << arguments, options, error)
+        || !PrepareViewerOptions(options, error))
+        return false;
+    ApplyViewerOptions(options, window);
+    return true;
 }
 
 // A non-blocking pipe: the plainest descriptor the receiver can read from.

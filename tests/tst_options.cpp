@@ -127,12 +127,8 @@ void TestOptions::cleanup()
 // Parses, prepares and applies a command line the way the program's entry does.
 void TestOptions::apply(const QStringList &arguments)
 {
-    ViewerOptions options;
     QString error;
-    QVERIFY2(ParseViewerOptions(QStringList() << "framescope" << arguments, options, error),
-             qPrintable(error));
-    QVERIFY2(PrepareViewerOptions(options, error), qPrintable(error));
-    ApplyViewerOptions(options, *window);
+    QVERIFY2(ApplyCommandLine(*window, arguments, error), qPrintable(error));
 }
 
 void TestOptions::freshWindow()
@@ -311,6 +307,14 @@ void TestOptions::badCommandLineIsRefused_data()
                                     << "framescope: --range: '-5:100' is not design, auto or LO:HI";
     QTest::newRow("rotation") << QStringList{"--rotate", "45"}
                               << "framescope: --rotate: '45' is not 0, 90, 180 or 270";
+    QTest::newRow("empty snapshot directory") << QStringList{"--snapshot-dir="}
+                                              << "framescope: --snapshot-dir needs a directory";
+    QTest::newRow("empty reference file") << QStringList{"--reference", ""}
+                                          << "framescope: --reference needs a file name";
+    for (const char *frames : {"0", "257", "-1", "x", ""})
+        QTest::newRow(qPrintable(QString("reference frames '%1'").arg(frames)))
+            << QStringList{"--reference-frames", frames}
+            << QString("framescope: --reference-frames takes a whole number from 1 to 256, not '%1'").arg(frames);
 }
 
 // Refused before a window exists: status 2, the reason and the usage on

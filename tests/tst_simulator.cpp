@@ -323,10 +323,11 @@ QVector<int> difference(const QVector<int>& a, const QVector<int>& b)
     return d;
 }
 
-// Frames 1..count of a --fast run with the given seed.
-QVector<Frame> framesOfSeed(int seed, int count)
+// Frames 1..count of a --fast run with the given seed (and options).
+QVector<Frame> framesOfSeed(int seed, int count, const QStringList& options = {})
 {
-    Sim sim({"--fast", "--seed", QString::number(seed), "--frames", QString::number(count)});
+    Sim sim(QStringList{"--fast", "--seed", QString::number(seed), "--frames", QString::number(count)} +
+            options);
     PtyReader reader(sim.ptyPath());
     QVector<Frame> frames;
     const QString error = readFrames(reader, 1, count, plain, &frames);
@@ -384,6 +385,7 @@ private slots:
     void faults();
     void answersCommands();
     void scene();
+    void patterns();
     void link();
     void linkRefused_data();
     void linkRefused();
@@ -553,6 +555,24 @@ void TestSimulator::scene()
     QVERIFY(*hi > 1000 && *lo < -1000);
 }
 
+// The gradient is the same exact ramp in every frame; the flat field is one
+// level with the fixed pattern and the noise, nothing moving in it.
+void TestSimulator::patterns()
+{
+    const QVector<Frame> ramp = framesOfSeed(5, 3, {"--pattern", "gradient"});
+    QCOMPARE(ramp.size(), 3);
+    for (int i = 0; i < kRows * kColumns; i += 97)
+        QCOMPARE(ramp[2].samples[i], i * 16383 / 6719);
+    QCOMPARE(ramp[0].samples, ramp[2].samples);
+
+    const QVector<Frame> flat = framesOfSeed(5, 12, {"--pattern=flat"});
+    QCOMPARE(flat.size(), 12);
+    const QVector<int> change = difference(flat[11].samples, flat[0].samples);
+    const auto [lo, hi] = std::minmax_element(change.cbegin(), change.cend());
+    QVERIFY(*lo >= -12 && *hi <= 12); // two noises of +-6
+    QVERIFY(roughness(flat[0].samples) > 4 * roughness(change)); // the fixed pattern is there
+}
+
 void TestSimulator::link()
 {
     QTemporaryDir dir;
@@ -625,6 +645,10 @@ void TestSimulator::commandLine_data()
     QTest::newRow("loop alone") << QStringList{"--loop"} << 2 << "--loop needs --replay";
     QTest::newRow("replay and faults") << QStringList{"--replay", "x", "--stray", "2"} << 2
                                        << "cannot be combined";
+    QTest::newRow("replay and pattern") << QStringList{"--replay", "x", "--pattern", "flat"} << 2
+                                        << "cannot be combined";
+    QTest::newRow("unknown pattern") << QStringList{"--pattern", "checkers"} << 2
+                                     << "unknown pattern 'checkers' for --pattern (scene, flat or gradient)";
     QTest::newRow("unplug without interval") << QStringList{"--unplug-every", ":2"} << 2
                                              << "bad interval ':2' for --unplug-every";
     QTest::newRow("unplug zero pause") << QStringList{"--unplug-every", "10:0"} << 2

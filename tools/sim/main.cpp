@@ -123,7 +123,7 @@ public:
 class GeneratedFrames : public Source {
 public:
     explicit GeneratedFrames(const Options& o)
-        : scene_(o.seed), periods_(o.faults), limit_(o.frames) {}
+        : scene_(o.seed, o.pattern), periods_(o.faults), limit_(o.frames) {}
 
     bool next(std::vector<std::uint8_t>& bytes, std::size_t& completing) override
     {

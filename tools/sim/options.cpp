@@ -21,6 +21,11 @@ const char kUsage[] =
     "                       off where the pty is full; the next one starts whole)\n"
     "  --frames N           stop after N frames (default: endless)\n"
     "  --seed N             seed of the scene and its fixed pattern (default 1)\n"
+    "  --pattern NAME       what the sensor looks at: scene (default; a warm object\n"
+    "                       moving over a background), flat (one level everywhere,\n"
+    "                       through the fixed pattern and the noise, as in front\n"
+    "                       of a lens cap) or gradient (pixel i, row by row, is\n"
+    "                       i * 16383 / 6719 exactly, in every frame)\n"
     "  --replay FILE        send the bytes of FILE (a raw capture, or a viewer's\n"
     "                       --record file) instead of generated frames, once, at\n"
     "                       the same pacing, but whole: bytes the pty cannot take\n"
@@ -118,9 +123,24 @@ std::map<std::string, NumberOption> numberOptions(Options& o, std::uint64_t& see
     };
 }
 
-std::map<std::string, std::string*> textOptions(Options& o, std::string& plugText)
+std::map<std::string, std::string*> textOptions(Options& o, std::string& plugText,
+                                                std::string& patternText)
 {
-    return {{"--link", &o.link}, {"--replay", &o.replay}, {"--unplug-every", &plugText}};
+    return {{"--link", &o.link},
+            {"--replay", &o.replay},
+            {"--unplug-every", &plugText},
+            {"--pattern", &patternText}};
+}
+
+bool parsePattern(const std::string& text, Pattern& pattern)
+{
+    static const std::map<std::string, Pattern> names = {
+        {"scene", Pattern::Scene}, {"flat", Pattern::Flat}, {"gradient", Pattern::Gradient}};
+    const auto found = names.find(text);
+    if (found == names.end())
+        return false;
+    pattern = found->second;
+    return true;
 }
 
 std::map<std::string, bool*> flagOptions(Options& o)
@@ -172,8 +192,8 @@ bool checkCombination(const Options& o, std::string& error)
 {
     if (o.loop && o.replay.empty())
         error = "--loop needs --replay";
-    else if (!o.replay.empty() && (o.frames || anyFault(o.faults)))
-        error = "--replay cannot be combined with --frames or a fault option";
+    else if (!o.replay.empty() && (o.frames || anyFault(o.faults) || o.pattern != Pattern::Scene))
+        error = "--replay cannot be combined with --frames, --pattern or a fault option";
     else if (o.renumber && (o.plug.upMs == 0 || !endsInNumber(o.link)))
         error = "--renumber needs --unplug-every and a --link whose name ends in a number";
     return error.empty();
@@ -212,6 +232,10 @@ public:
                  "' for --unplug-every (expected SECONDS[:PAUSE], e.g. 10 or 10:2.5)");
             return ParseOutcome::Error;
         }
+        if (!patternText_.empty() && !parsePattern(patternText_, out_.pattern)) {
+            fail("unknown pattern '" + patternText_ + "' for --pattern (scene, flat or gradient)");
+            return ParseOutcome::Error;
+        }
         return checkCombination(out_, error_) ? ParseOutcome::Run : ParseOutcome::Error;
     }
 
@@ -225,7 +249,7 @@ private:
             *flags[name] = true;
             return true;
         }
-        if (!flags.count(name) && (numbers_.count(name) || textOptions(out_, plugText_).count(name)))
+        if (!flags.count(name) && (numbers_.count(name) || textOptions(out_, plugText_, patternText_).count(name)))
             return (hasInline || takeValue(name, value)) && store(name, value);
         return fail("unknown option '" + arg + "' (try --help)");
     }
@@ -240,7 +264,7 @@ private:
 
     bool store(const std::string& name, const std::string& value)
     {
-        auto texts = textOptions(out_, plugText_);
+        auto texts = textOptions(out_, plugText_, patternText_);
         if (texts.count(name)) {
             if (value.empty())
                 return fail("option " + name + " needs a non-empty value");
@@ -268,6 +292,7 @@ private:
     std::string& error_;
     std::map<std::string, NumberOption> numbers_;
     std::string plugText_;  // --unplug-every as given, checked after the loop
+    std::string patternText_;  // --pattern as given, likewise
     int i_ = 1;
 };
 

@@ -1,6 +1,8 @@
 // Command line of the sensor simulator.
 #pragma once
 
+#include "scene.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -30,6 +32,7 @@ struct Options {
     bool renumber = false;
     std::uint64_t frames = 0;  // 0: endless
     std::uint32_t seed = 1;
+    Pattern pattern = Pattern::Scene;
     std::string link;
     std::string replay;
     FaultPeriods faults;

@@ -6,6 +6,7 @@
 namespace {
 
 constexpr int kBackground = 8000;    // top 8 bits: about 125 of 255
+constexpr int kFlatLevel = kBackground;
 constexpr int kGradientX = 1500;
 constexpr int kGradientY = 800;
 constexpr int kBlobPeak = 4000;
@@ -36,8 +37,8 @@ std::vector<int> makePattern(std::uint32_t seed)
 
 } // namespace
 
-Scene::Scene(std::uint32_t seed)
-    : pattern_(makePattern(seed)), noise_(seed ^ 0x5eed5eedu)
+Scene::Scene(std::uint32_t seed, Pattern pattern)
+    : kind_(pattern), pattern_(makePattern(seed)), noise_(seed ^ 0x5eed5eedu)
 {
 }
 
@@ -53,16 +54,26 @@ int Scene::blobAt(int x, int y, double cx, double cy) const
     return static_cast<int>(std::lround(kBlobPeak * std::exp(-r2)));
 }
 
+std::vector<std::uint16_t> Scene::ramp() const
+{
+    std::vector<std::uint16_t> samples(kPixels);
+    for (int i = 0; i < kPixels; ++i)
+        samples[i] = static_cast<std::uint16_t>(i * kMaxSample / (kPixels - 1));
+    return samples;
+}
+
 std::vector<std::uint16_t> Scene::frame(std::uint64_t n)
 {
+    if (kind_ == Pattern::Gradient)
+        return ramp();
     const double t = static_cast<double>(n);
     const double cx = 42.0 + 28.0 * std::sin(t * 0.07);
     const double cy = 40.0 + 24.0 * std::sin(t * 0.11 + 0.5);
     std::vector<std::uint16_t> samples(kPixels);
     for (int i = 0; i < kPixels; ++i) {
         const int x = i % kColumns, y = i / kColumns;
-        const int v = backgroundAt(x, y) + blobAt(x, y, cx, cy) + pattern_[i] +
-                      spreadFrom(noise_, kNoiseSpread);
+        const int seen = kind_ == Pattern::Flat ? kFlatLevel : backgroundAt(x, y) + blobAt(x, y, cx, cy);
+        const int v = seen + pattern_[i] + spreadFrom(noise_, kNoiseSpread);
         samples[i] = static_cast<std::uint16_t>(std::clamp(v, 0, kMaxSample));
     }
     return samples;

@@ -1,0 +1,105 @@
+#include "keep/RawPicture.h"
+
+#include "SharedState.h"
+
+#include <QImageReader>
+
+namespace {
+
+const int LARGEST_SAMPLE = 16383;
+
+// One key a word: Qt's PNG writer files a key with a blank under
+// "Description".
+void SetFacts(QImage &picture, const RawFacts &facts)
+{
+    const QDateTime taken = facts.taken.toOffsetFromUtc(facts.taken.offsetFromUtc());
+    picture.setText(QStringLiteral("Time"), taken.toString(Qt::ISODateWithMs));
+    if (facts.bChecksum)
+        picture.setText(QStringLiteral("Checksum"), QString::number(facts.checksum, 16));
+    picture.setText(QStringLiteral("Correction"),
+                    facts.bCorrected ? QStringLiteral("applied") : QStringLiteral("off"));
+    picture.setText(QStringLiteral("Gain"), QString::number(facts.gain));
+    picture.setText(QStringLiteral("Offset"), QString::number(facts.offset));
+    if (facts.frames > 1)
+        picture.setText(QStringLiteral("Frames"), QString::number(facts.frames));
+    picture.setText(QStringLiteral("Software"),
+                    QStringLiteral("framescope ") + QStringLiteral(FRAMESCOPE_VERSION));
+}
+
+const quint16 *Line(const QImage &picture, int row)
+{
+    return reinterpret_cast<const quint16 *>(picture.constScanLine(row));
+}
+
+// The reason a picture of this size and format cannot be a raw frame; empty
+// when it can.
+QString WrongShape(QSize size, QImage::Format format)
+{
+    if (size != QSize(FRAME_WIDTH, FRAME_HEIGHT))
+        return QStringLiteral("%1 x %2 pixels, not %3 x %4")
+            .arg(size.width())
+            .arg(size.height())
+            .arg(FRAME_WIDTH)
+            .arg(FRAME_HEIGHT);
+    if (format != QImage::Format_Grayscale16)
+        return QStringLiteral("not a 16-bit greyscale picture");
+    return QString();
+}
+
+// The first sample that does not fit 14 bits, as a reason; empty when none.
+QString WrongSample(const QImage &picture)
+{
+    for (int row = 0; row < FRAME_HEIGHT; ++row) {
+        for (int column = 0; column < FRAME_WIDTH; ++column) {
+            if (Line(picture, row)[column] > LARGEST_SAMPLE)
+                return QStringLiteral("sample %1 at column %2, row %3 does not fit 14 bits")
+                    .arg(Line(picture, row)[column])
+                    .arg(column)
+                    .arg(row);
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
+QImage RawPicture(const unsigned char *raw, const RawFacts &facts)
+{
+    QImage picture(FRAME_WIDTH, FRAME_HEIGHT, QImage::Format_Grayscale16);
+    for (int row = 0; row < FRAME_HEIGHT; ++row) {
+        quint16 *line = reinterpret_cast<quint16 *>(picture.scanLine(row));
+        for (int column = 0; column < FRAME_WIDTH; ++column) {
+            const int i = row * FRAME_WIDTH + column;
+            line[column] = static_cast<quint16>(128 * raw[2 * i] + raw[2 * i + 1]);
+        }
+    }
+    SetFacts(picture, facts);
+    return picture;
+}
+
+bool ReadRawPicture(const QString &path, unsigned char *raw, QString &reason)
+{
+    // The header is judged before the pixels are read: a huge picture is
+    // refused without being decoded.
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    QImage picture;
+    if (reader.size().isValid())
+        reason = WrongShape(reader.size(), reader.imageFormat());
+    if (reason.isEmpty() && !reader.read(&picture))
+        reason = reader.errorString();
+    if (reason.isEmpty())
+        reason = WrongShape(picture.size(), picture.format());
+    if (reason.isEmpty())
+        reason = WrongSample(picture);
+    if (!reason.isEmpty())
+        return false;
+    for (int row = 0; row < FRAME_HEIGHT; ++row) {
+        for (int column = 0; column < FRAME_WIDTH; ++column) {
+            const int i = row * FRAME_WIDTH + column;
+            raw[2 * i] = static_cast<unsigned char>(Line(picture, row)[column] >> 7);
+            raw[2 * i + 1] = static_cast<unsigned char>(Line(picture, row)[column] & 0x7F);
+        }
+    }
+    return true;
+}

@@ -1,0 +1,67 @@
+#include "keep/SignalNotifier.h"
+
+#include <QDebug>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The handler's end; read by the handler, so a plain int of the right kind.
+volatile sig_atomic_t handlerSocket = -1;
+
+} // namespace
+
+SignalNotifier::SignalNotifier(int signalNumber, QObject *parent)
+    : QObject(parent), signalNumber(signalNumber)
+{
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sockets) != 0) {
+        qDebug() << "Signal" << strsignal(signalNumber) << "not taken:" << strerror(errno);
+        return;
+    }
+    previousSocket = handlerSocket;
+    handlerSocket = sockets[1];
+    notifier = new QSocketNotifier(sockets[0], QSocketNotifier::Read, this);
+    connect(notifier, SIGNAL(activated(QSocketDescriptor)), this, SLOT(Drain()));
+    struct sigaction action = {};
+    action.sa_handler = &SignalNotifier::Handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART; // the loop's reads and joins carry on
+    sigaction(signalNumber, &action, &previous);
+}
+
+SignalNotifier::~SignalNotifier()
+{
+    if (sockets[0] < 0)
+        return;
+    sigaction(signalNumber, &previous, nullptr);
+    handlerSocket = previousSocket;
+    close(sockets[0]);
+    close(sockets[1]);
+}
+
+// Async-signal-safe: a write and errno kept as it was. A full socket (a
+// flood of signals nobody reads yet) drops the byte; signals of one kind
+// merge in the kernel anyway.
+void SignalNotifier::Handler(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    if (handlerSocket >= 0 && write(handlerSocket, &byte, 1) < 0) {
+        // nothing to be done inside a handler
+    }
+    errno = saved;
+}
+
+void SignalNotifier::Drain()
+{
+    char bytes[64];
+    ssize_t n;
+    while ((n = read(sockets[0], bytes, sizeof bytes)) > 0) {
+        for (ssize_t i = 0; i < n; ++i)
+            emit Raised();
+    }
+}

@@ -1,0 +1,39 @@
+// A Unix signal as a Qt signal: the handler only writes a byte into a socket
+// pair, and a QSocketNotifier on the other end turns it into Raised() on the
+// thread that made the notifier, in its event processing, where any code may
+// run. One notifier per process and signal.
+#ifndef KEEP_SIGNALNOTIFIER_H
+#define KEEP_SIGNALNOTIFIER_H
+
+#include <QObject>
+#include <signal.h>
+
+class QSocketNotifier;
+
+class SignalNotifier : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Takes signalNumber over from now on; the destructor gives it back to
+    // the handling it had before.
+    SignalNotifier(int signalNumber, QObject *parent);
+    ~SignalNotifier() override;
+
+signals:
+    void Raised(); // once for every signal that arrived
+
+private slots:
+    void Drain();
+
+private:
+    static void Handler(int);
+
+    int signalNumber;
+    int sockets[2] = {-1, -1}; // [0] read here, [1] written by the handler
+    int previousSocket = -1;   // of a notifier made before this one
+    struct sigaction previous = {};
+    QSocketNotifier *notifier = nullptr;
+};
+
+#endif
