@@ -571,15 +571,6 @@ public:
         }
         return got;
     }
-    // The first bytes waiting, left in place for a later read.
-    QByteArray peek(int count, int timeoutMs = 5000)
-    {
-        QByteArray got(count, '\0');
-        pollfd watched {fd, POLLIN, 0};
-        const ssize_t n = poll(&watched, 1, timeoutMs) > 0 ? ::recv(fd, got.data(), count, MSG_PEEK) : 0;
-        got.resize(n > 0 ? static_cast<int>(n) : 0);
-        return got;
-    }
 
 private:
     int fd;
