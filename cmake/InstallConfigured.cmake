@@ -29,3 +29,6 @@ file(INSTALL "${staged}/framescope.desktop" PERMISSIONS ${readable}
   DESTINATION "${prefix}/${FRAMESCOPE_DATADIR}/applications")
 file(INSTALL "${staged}/framescope-kiosk.service" PERMISSIONS ${readable}
   DESTINATION "${unit_dir}")
+# The kiosk's settings, all commented out: the package marks it a conffile.
+file(INSTALL "${FRAMESCOPE_PACKAGING_DIR}/framescope.default" PERMISSIONS ${readable}
+  DESTINATION "${sysconf_dir}/default" RENAME framescope)

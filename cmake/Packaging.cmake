@@ -4,6 +4,7 @@
 #   share/framescope/Logo.png              the program's working directory
 #   share/applications/framescope.desktop  starts the viewer in that directory
 #   <unit dir>/framescope-kiosk.service    the viewer on the board's screen
+#   <sysconf dir>/default/framescope       the kiosk's settings, commented out
 #   share/doc/framescope/                  README.md, copyright, changelog.gz
 #   share/man/man1/                        framescope.1.gz, framescope-sim.1.gz
 #
@@ -83,6 +84,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # the touchscreen's and the serial adapter's device nodes their groups.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS udev)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# The kiosk's settings file is the operator's to edit: an upgrade keeps it.
+file(WRITE ${FRAMESCOPE_STAGE_DIR}/conffiles "/etc/default/framescope\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${FRAMESCOPE_STAGE_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 # The package installs to /usr, whatever prefix the build was configured for.

@@ -1,6 +1,7 @@
 #include "GUI.h"
 
 #include "WindowCommand.h"
+#include "http/HttpController.h"
 #include "keep/KeepController.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
@@ -146,6 +147,8 @@ void MainWindow::DisplayImage()
     // The checksum the sensor sent is the frame's name on both ends of the line.
     qCDebug(lcFrames).noquote() << "shown" << MonotonicMicros() << QString::number(uCksumRead, 16);
     pKeep->FrameShown(NewestRawFrame(), NewestFacts());
+    if (pHttp != nullptr)
+        pHttp->FrameShown(NewestRawFrame(), NewestFacts());
     ++iFramesShown;
     bImageProcessed = false;
     f_FrameRdy = false;

@@ -2,6 +2,7 @@
 
 #include "Recording.h"
 #include "WireWait.h"
+#include "http/HttpController.h"
 #include "keep/KeepController.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
@@ -12,7 +13,9 @@
 #include <QFile>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -28,7 +31,11 @@ const char WAIT_OPTION[] = "wait-for-data";
 const char SNAPSHOT_DIR_OPTION[] = "snapshot-dir";
 const char REFERENCE_OPTION[] = "reference";
 const char REFERENCE_FRAMES_OPTION[] = "reference-frames";
+const char HTTP_OPTION[] = "http";
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
+
+// Listening from before the window is made until the window takes it over.
+std::unique_ptr<HttpServer> preparedServer;
 
 void AddOption(QCommandLineParser &parser, const char *name, const char *description,
                const char *valueName = nullptr)
@@ -86,6 +93,11 @@ void DescribeOptions(QCommandLineParser &parser)
               "FILE");
     AddOption(parser, REFERENCE_FRAMES_OPTION,
               "Take FPN Ref averages the next N good frames (1 to 256; default 1).", "N");
+    AddOption(parser, HTTP_OPTION,
+              "Serve a read-only web page with the live picture and the status at "
+              "http://ADDR:PORT/ (ADDR default 127.0.0.1; 0.0.0.0 for every network), with "
+              "/stream.mjpg, /frame.png, /raw.png and /status.json; at most 8 clients at once.",
+              "[ADDR:]PORT");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -111,6 +123,14 @@ bool ReadText(const QCommandLineParser &parser, const char *option, const char *
     value = parser.value(QString::fromLatin1(option));
     if (value.isEmpty())
         error = QStringLiteral("--%1 needs %2").arg(QString::fromLatin1(option), QString::fromLatin1(name));
+    return error.isEmpty();
+}
+
+bool ReadHttp(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    options.bHttp = parser.isSet(QString::fromLatin1(HTTP_OPTION));
+    if (options.bHttp && !ParseListenAddress(parser.value(QString::fromLatin1(HTTP_OPTION)), options.http, error))
+        error = QStringLiteral("--http: %1").arg(error);
     return error.isEmpty();
 }
 
@@ -182,6 +202,22 @@ void ApplyKeepOptions(const ViewerOptions &options, MainWindow &window)
     }
 }
 
+// What the web server tells of the window; read between cycles, on the GUI thread.
+ViewerStatus StatusOf(const MainWindow &window)
+{
+    ViewerStatus status;
+    status.bConnected = window.fdSerial != 0;
+    if (status.bConnected)
+        status.port = QFile::decodeName(window.pPortName);
+    status.rejectedFrames = std::max(iErrorFrame, 0);
+    status.acknowledgementsPending = f_Acknowledge ? 0 : 1;
+    status.palette = PaletteName(window.pView->CurrentPalette());
+    status.range = window.pView->Range().Name();
+    status.rotation = window.pView->Transform().rotation;
+    status.bMirror = window.pView->Transform().mirror;
+    return status;
+}
+
 } // namespace
 
 bool AsksForHelpOrVersion(int argc, char **argv)
@@ -225,7 +261,8 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
            && ReadText(parser, RECORD_OPTION, "a file name", options.recordFile, error)
            && ReadText(parser, SNAPSHOT_DIR_OPTION, "a directory", options.snapshotDir, error)
            && ReadText(parser, REFERENCE_OPTION, "a file name", options.referenceFile, error)
-           && ReadReferenceFrames(parser, options, error) && ReadView(parser, options.view, error);
+           && ReadReferenceFrames(parser, options, error) && ReadHttp(parser, options, error)
+           && ReadView(parser, options.view, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -238,6 +275,8 @@ int RefuseCommandLine(const QString &error)
 
 bool PrepareViewerOptions(const ViewerOptions &options, QString &error)
 {
+    if (options.bHttp && !(preparedServer = HttpServer::Start(options.http, error)))
+        return false;
     std::string reason;
     if (options.recordFile.isEmpty()
         || StartRecording(QFile::encodeName(options.recordFile).constData(), reason))
@@ -257,6 +296,9 @@ void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
 {
     window.pView->Apply(options.view);
     ApplyKeepOptions(options, window);
+    if (preparedServer)
+        window.pHttp = new HttpController(std::move(preparedServer), [&window] { return StatusOf(window); },
+                                          window.ui->DisplayImage, &window);
     if (!options.device.isEmpty())
         SetFixedPort(options.device.constData()); // its length was checked when parsed
     if (IsRecording()) {

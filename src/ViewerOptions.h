@@ -3,11 +3,13 @@
 // the first /dev/ttyUSB<n>, record what is read from the wire, how the
 // picture is seen (palette, range, rotation, mirroring), rest the loop while
 // the wire is quiet, choose where snapshots go, keep the correction's
-// reference in a file and average it over several frames. Without them the
+// reference in a file and average it over several frames, serve a web page
+// and a stream of the picture. Without them the
 // viewer behaves as it always has.
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
 
+#include "http/HttpServer.h"
 #include "view/ViewController.h"
 
 #include <QByteArray>
@@ -25,6 +27,8 @@ struct ViewerOptions {
     QString snapshotDir;       // empty: the default, in the pictures folder
     QString referenceFile;     // where the reference is kept; empty: not kept
     int referenceFrames = 1;   // good frames averaged into a reference
+    bool bHttp = false;        // serve the page and the stream
+    ListenAddress http;        // where
 };
 
 // Exit status for a command line the viewer cannot run with.
@@ -44,8 +48,8 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
 // Writes the reason and the usage on standard error; returns the exit status.
 int RefuseCommandLine(const QString &error);
 
-// What must succeed before a window is shown: opening the recording. On
-// failure returns false with the reason in error.
+// What must succeed before a window is shown: listening for the web server,
+// opening the recording. On failure returns false with the reason in error.
 bool PrepareViewerOptions(const ViewerOptions &options, QString &error);
 // Writes the reason on standard error; returns the exit status.
 int RefuseToStart(const QString &error);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <new>
 
+class HttpController;
 class KeepController;
 class QByteArray;
 class QCloseEvent;
@@ -80,6 +81,7 @@ public:
     ViewController *pView = nullptr; // [worker] palette, range (the conversion's), rotation, spot meter
     WireWait *pWireWait = nullptr;   // --wait-for-data: rest while the wire is silent
     KeepController *pKeep = nullptr; // [worker] snapshots; the reference (averaged on the worker) and its file
+    HttpController *pHttp = nullptr; // --http: the web server's hand-over
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:

@@ -23,7 +23,11 @@
 #include <QFile>
 #include <QTest>
 #include <QTimer>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -500,6 +504,88 @@ private:
     QProcess process;
     QString output;
 };
+
+// A TCP port of the loopback that nothing listens on at this moment.
+inline quint16 FreeTcpPort()
+{
+    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr *>(&address), size);
+    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+// A plain TCP client of the loopback: connected, or isOpen() false.
+class TcpClient
+{
+public:
+    explicit TcpClient(quint16 port) : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+    ~TcpClient()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    TcpClient(const TcpClient &) = delete;
+    TcpClient &operator=(const TcpClient &) = delete;
+    bool isOpen() const { return fd >= 0; }
+    // Sends all of bytes; false when the server stopped taking them.
+    bool send(const QByteArray &bytes)
+    {
+        for (int sent = 0; sent < bytes.size();) {
+            const ssize_t n = ::send(fd, bytes.constData() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            sent += static_cast<int>(n);
+        }
+        return true;
+    }
+    // What arrives until the server closes, `limit` bytes are in, or
+    // timeoutMs have passed.
+    QByteArray receive(int limit = 1 << 24, int timeoutMs = 5000)
+    {
+        QByteArray got;
+        char block[65536];
+        QElapsedTimer waited;
+        waited.start();
+        pollfd watched {fd, POLLIN, 0};
+        while (got.size() < limit && waited.elapsed() < timeoutMs
+               && poll(&watched, 1, static_cast<int>(timeoutMs - waited.elapsed())) > 0) {
+            const ssize_t n = ::recv(fd, block, std::min<int>(sizeof block, limit - got.size()), 0);
+            if (n <= 0)
+                break;
+            got.append(block, static_cast<int>(n));
+        }
+        return got;
+    }
+
+private:
+    int fd;
+};
+
+// One request to the loopback's port and the whole answer (the server
+// closes after it, or the timeout ends it).
+inline QByteArray HttpExchange(quint16 port, const QByteArray &request, int timeoutMs = 5000)
+{
+    TcpClient client(port);
+    if (!client.isOpen())
+        return QByteArray();
+    client.send(request); // a server that answers early may stop taking the rest
+    return client.receive(1 << 24, timeoutMs);
+}
 
 } // namespace testsupport
 

@@ -5,7 +5,8 @@
 #     and keeps running;
 #  2. the desktop entry and the kiosk unit pass their validators without a
 #     single remark;
-#  3. the Debian package holds exactly the installed files, and depends on
+#  3. the Debian package holds exactly the installed files, keeps
+#     /etc/default/framescope as a conffile, and depends on
 #     the package that ships Qt's framebuffer platform and evdev touch plugins
 #     (the kiosk's display and touch input).
 # Usage: tst_installed.sh BUILD_DIR CMAKE CPACK QT_PLUGIN_FILE...
@@ -102,4 +103,7 @@ for plugin in "${kiosk_plugins[@]}"; do
   grep -Eq "(^|[ ,|])$owner( |,|$)" <<<"$depends" \
     || fail "the package does not depend on $owner, which ships $plugin (Depends: $depends)"
 done
-echo "PASS: $(basename "$deb") holds the installed tree and depends on what the kiosk loads"
+# The settings file is the operator's: an upgrade must not overwrite it.
+[ "$(dpkg-deb -I "$deb" conffiles 2>/dev/null)" = /etc/default/framescope ] \
+  || fail "the package does not keep /etc/default/framescope as a conffile"
+echo "PASS: $(basename "$deb") holds the installed tree, keeps its settings file and depends on what the kiosk loads"

@@ -40,6 +40,7 @@ public:
     QPixmap PictureAsShown() const;
 
     Palette CurrentPalette() const { return palette; }
+    const ViewTransform &Transform() const { return transform; }
     bool HasSpot() const { return bSpot; }
     const SpotReading &Reading() const { return reading; }
     QRect ReadingBox() const { return composer.ReadingBox(); }

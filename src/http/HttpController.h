@@ -1,0 +1,47 @@
+// The web server's side of the window (--http): hands every frame shown and,
+// four times a second, the viewer's status over to the server. MainWindow creates
+// one only with --http; without it nothing of this runs and nothing listens.
+#ifndef HTTP_HTTPCONTROLLER_H
+#define HTTP_HTTPCONTROLLER_H
+
+#include "http/HttpServer.h"
+
+#include <QObject>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QTimer;
+class QWidget;
+
+class HttpController : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Serves what `picture` shows; `status` tells the viewer's counters
+    // (all but the frame counts, which are counted here).
+    HttpController(std::unique_ptr<HttpServer> server, std::function<ViewerStatus()> status,
+                   QWidget *picture, QObject *parent);
+    ~HttpController() override;
+
+    // The display step: the frame just shown. The picture area is grabbed
+    // only while a client waits for pictures.
+    void FrameShown(const unsigned char *raw, const RawFacts &facts);
+    HttpServer &Server() { return *server; }
+
+private slots:
+    void Timer_Status();
+
+private:
+    enum { TICKS_A_SECOND = 4 };
+    std::unique_ptr<HttpServer> server;
+    std::function<ViewerStatus()> status;
+    QWidget *picture;
+    QTimer *statusTimer;
+    quint64 framesShown = 0;
+    // The frame counts of the last second's ticks, oldest first.
+    std::array<quint64, TICKS_A_SECOND> framesAtTick {};
+};
+
+#endif

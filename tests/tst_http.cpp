@@ -1,0 +1,337 @@
+// The web server (--http) of the real program, fed by the simulator, through
+// plain sockets: the endpoints and their errors, the raw samples against the
+// frame sent, the stream's pictures, twenty clients that never read, broken
+// requests (with AddressSanitizer in the asan configuration), a port in use.
+#include "testsupport.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QtTest>
+#include <memory>
+
+using namespace testsupport;
+
+namespace {
+
+// An answer's status line, headers and body.
+struct Answer {
+    explicit Answer(const QByteArray &bytes)
+    {
+        const int end = bytes.indexOf("\r\n\r\n");
+        head = bytes.left(end);
+        body = end < 0 ? QByteArray() : bytes.mid(end + 4);
+    }
+    QByteArray statusLine() const { return head.left(head.indexOf("\r\n")); }
+    QByteArray header(const QByteArray &name) const
+    {
+        const QRegularExpression line("\r\n" + name + ": ([^\r]*)", QRegularExpression::CaseInsensitiveOption);
+        return line.match(QString::fromLatin1(head)).captured(1).toLatin1();
+    }
+    QByteArray head;
+    QByteArray body;
+};
+
+QByteArray Get(const QByteArray &path, const QByteArray &method = "GET")
+{
+    return method + " " + path + " HTTP/1.1\r\nHost: board\r\nConnection: close\r\n\r\n";
+}
+
+// The whole JPEGs of a multipart stream read for a while (asked with
+// HTTP/1.0, which has no chunks).
+QVector<QByteArray> StreamParts(quint16 port, int ms)
+{
+    TcpClient client(port);
+    client.send("GET /stream.mjpg HTTP/1.0\r\n\r\n");
+    const QByteArray bytes = client.receive(1 << 24, ms);
+    QVector<QByteArray> parts;
+    const QByteArray head = "--framescope\r\nContent-Type: image/jpeg\r\nContent-Length: ";
+    for (int at = bytes.indexOf(head); at >= 0; at = bytes.indexOf(head, at + 1)) {
+        const int start = bytes.indexOf("\r\n\r\n", at) + 4;
+        const int size = bytes.mid(at + head.size(), start - 4 - at - head.size()).toInt();
+        if (start + size <= bytes.size())
+            parts << bytes.mid(start, size);
+    }
+    return parts;
+}
+
+int DescriptorsOf(qint64 pid)
+{
+    return QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System).size();
+}
+
+} // namespace
+
+class TestHttp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void endpointsAnswer_data();
+    void endpointsAnswer();
+    void statusTellsTheViewer();
+    void rawPngIsTheFrameSent();
+    void streamHasDistinctPictures();
+    void stalledClientsChangeNothing();
+    void brokenRequestsAreSurvived_data();
+    void brokenRequestsAreSurvived();
+    void badAddressIsRefused_data();
+    void badAddressIsRefused();
+    void portInUseIsRefused();
+
+private:
+    // The built viewer with --http on `port`, fed by the simulator.
+    void startViewer(QProcess &viewer, Simulator &sim, const QString &link, quint16 port,
+                     const QStringList &options);
+    QJsonObject status() { return QJsonDocument::fromJson(Answer(HttpExchange(port, Get("/status.json"))).body).object(); }
+    // Frames shown, as the viewer's frame log counts them, within ms.
+    int framesShownWithin(int ms);
+
+    QTemporaryDir files;
+    quint16 port = 0;
+    std::unique_ptr<Simulator> sim;
+    QProcess viewer;
+    QString viewerLog()
+    {
+        QFile file(files.filePath("tty.log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+    }
+};
+
+void TestHttp::startViewer(QProcess &child, Simulator &feeder, const QString &link, quint16 onPort,
+                           const QStringList &options)
+{
+    QVERIFY(feeder.started());
+    QTRY_VERIFY(QFileInfo::exists(link));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_LOGGING_RULES", "framescope.frames.debug=true");
+    child.setProcessEnvironment(environment);
+    // Into a file: a pipe nobody reads would hold the viewer up once full.
+    child.setStandardErrorFile(files.filePath(link.section('/', -1) + ".log"));
+    StartBuiltProgram(child, qEnvironmentVariable("FRAMESCOPE"),
+                      QStringList{"--start", "--device", link, "--http", QString::number(onPort)} + options);
+    QVERIFY(child.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        Answer(HttpExchange(onPort, Get("/raw.png"), 1000)).statusLine() == "HTTP/1.1 200 OK", 30000);
+}
+
+void TestHttp::initTestCase()
+{
+    QVERIFY(StandardDescriptorsTaken());
+    QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE")).isExecutable());
+    port = FreeTcpPort();
+    sim.reset(new Simulator(files.filePath("tty"), {}));
+    startViewer(viewer, *sim, files.filePath("tty"), port, {"--palette", "iron", "--rotate", "90"});
+}
+
+void TestHttp::cleanupTestCase()
+{
+    viewer.terminate();
+    viewer.waitForFinished(10000);
+    const QString log = viewerLog();
+    // A sanitizer's report ends the viewer at once: none may be in its log.
+    QVERIFY2(!log.contains("Sanitizer") && !log.contains("runtime error"), qPrintable(log.right(4000)));
+}
+
+void TestHttp::endpointsAnswer_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("type");
+    const QByteArray megabyte(1 << 20, 'a');
+    QTest::newRow("page") << Get("/") << QByteArray("200 OK") << QByteArray("text/html");
+    QTest::newRow("status") << Get("/status.json") << QByteArray("200 OK") << QByteArray("application/json");
+    QTest::newRow("picture") << Get("/frame.png") << QByteArray("200 OK") << QByteArray("image/png");
+    QTest::newRow("raw") << Get("/raw.png") << QByteArray("200 OK") << QByteArray("image/png");
+    QTest::newRow("stream head") << Get("/stream.mjpg", "HEAD") << QByteArray("200 OK")
+                                 << QByteArray("multipart/x-mixed-replace; boundary=framescope");
+    QTest::newRow("unknown") << Get("/index.html") << QByteArray("404 Not Found") << QByteArray("text/plain");
+    QTest::newRow("dot dot") << Get("/../../etc/passwd") << QByteArray("404 Not Found") << QByteArray("text/plain");
+    QTest::newRow("encoded dot dot") << Get("/%2e%2e/%2e%2e/etc/passwd") << QByteArray("404 Not Found")
+                                     << QByteArray("text/plain");
+    QTest::newRow("post") << Get("/", "POST") << QByteArray("405 Method Not Allowed") << QByteArray("text/plain");
+    QTest::newRow("delete") << Get("/raw.png", "DELETE") << QByteArray("405 Method Not Allowed")
+                            << QByteArray("text/plain");
+    QTest::newRow("1 MB path") << Get("/" + megabyte) << QByteArray("414 URI Too Long") << QByteArray();
+    QTest::newRow("1 MB header") << "GET / HTTP/1.1\r\nX-Big: " + megabyte + "\r\n\r\n"
+                                 << QByteArray("431 Request Header Fields Too Large") << QByteArray();
+    QTest::newRow("1 MB body") << "PUT /raw.png HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" + megabyte
+                               << QByteArray("405 Method Not Allowed") << QByteArray("text/plain");
+}
+
+void TestHttp::endpointsAnswer()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, type);
+    const Answer answer(HttpExchange(port, request));
+    QCOMPARE(answer.statusLine(), "HTTP/1.1 " + status);
+    QVERIFY2(answer.header("Content-Type").startsWith(type), answer.head.constData());
+    if (status.startsWith("405"))
+        QCOMPARE(answer.header("Allow"), QByteArray("GET, HEAD"));
+    if (request.startsWith("HEAD"))
+        QVERIFY(answer.body.isEmpty());
+    if (type == "image/png")
+        QVERIFY(!QImage::fromData(answer.body, "PNG").isNull());
+    // It goes on: the next request is answered.
+    QCOMPARE(Answer(HttpExchange(port, Get("/status.json"))).statusLine(), QByteArray("HTTP/1.1 200 OK"));
+}
+
+void TestHttp::statusTellsTheViewer()
+{
+    QTRY_VERIFY(status()["connected"].toBool()); // told within a quarter of a second
+    const QJsonObject first = status();
+    QCOMPARE(first["port"].toString(), files.filePath("tty"));
+    QCOMPARE(first["palette"].toString(), QString("iron"));
+    QCOMPARE(first["range"].toString(), QString("design"));
+    QCOMPARE(first["rotation"].toInt(), 90);
+    QVERIFY(QRegularExpression("^\\d+\\.\\d+").match(first["version"].toString()).hasMatch());
+    QTRY_VERIFY(status()["framesShown"].toInt() > first["framesShown"].toInt());
+    QTRY_VERIFY(status()["framesLastSecond"].toInt() > 0);
+    // The page says the same, and takes nothing from elsewhere.
+    const QByteArray page = Answer(HttpExchange(port, Get("/"))).body;
+    QVERIFY(page.contains("<td id=\"palette\">iron</td>"));
+    QVERIFY(page.contains("src=\"/stream.mjpg\""));
+    QVERIFY(!page.contains("http://") && !page.contains("https://"));
+    // The picture as shown, turned: 80 x 84 pixels five times enlarged, in colour.
+    const QImage shown = QImage::fromData(Answer(HttpExchange(port, Get("/frame.png"))).body, "PNG");
+    QCOMPARE(shown.size(), QSize(504, 480));
+    QVERIFY(!shown.allGray());
+}
+
+void TestHttp::rawPngIsTheFrameSent()
+{
+    const QString link = files.filePath("gradient");
+    Simulator gradient(link, {"--pattern", "gradient"});
+    QProcess child;
+    const quint16 own = FreeTcpPort();
+    startViewer(child, gradient, link, own, {});
+    const QImage raw = QImage::fromData(Answer(HttpExchange(own, Get("/raw.png"))).body, "PNG");
+    child.terminate();
+    child.waitForFinished(10000);
+    QCOMPARE(raw.format(), QImage::Format_Grayscale16);
+    QCOMPARE(raw.size(), QSize(FRAME_WIDTH, FRAME_HEIGHT));
+    for (int i = 0; i < FRAME_PIXELS; ++i) {
+        const quint16 sample = reinterpret_cast<const quint16 *>(raw.constScanLine(i / FRAME_WIDTH))[i % FRAME_WIDTH];
+        QCOMPARE(int(sample), i * 16383 / 6719);
+    }
+}
+
+// As many pictures as frames are shown meanwhile, each a JPEG of its own.
+void TestHttp::streamHasDistinctPictures()
+{
+    const int before = status()["framesShown"].toInt();
+    const QVector<QByteArray> parts = StreamParts(port, 3000);
+    const int shown = status()["framesShown"].toInt() - before;
+    // The status counts are up to a quarter of a second old at both ends.
+    QVERIFY2(qAbs(parts.size() - shown) <= 3,
+             qPrintable(QString("%1 parts, %2 frames shown").arg(parts.size()).arg(shown)));
+    QSet<QByteArray> distinct;
+    for (const QByteArray &jpeg : parts) {
+        QCOMPARE(QImage::fromData(jpeg, "JPG").size(), QSize(504, 480));
+        distinct.insert(jpeg);
+    }
+    QVERIFY(distinct.size() >= parts.size() - 1); // the first may be the frame shown before
+}
+
+int TestHttp::framesShownWithin(int ms)
+{
+    const int before = viewerLog().count("framescope.frames: shown ");
+    QTest::qWait(ms);
+    return viewerLog().count("framescope.frames: shown ") - before;
+}
+
+// Twenty clients ask for the stream and never read: eight are served (and
+// stall), the others hear 503; the viewer's pace does not move, and once
+// they close, their descriptors are gone and the server answers again.
+void TestHttp::stalledClientsChangeNothing()
+{
+    QTest::qWait(1000); // the last test's connections are closed by now
+    const int descriptors = DescriptorsOf(viewer.processId());
+    const int alone = framesShownWithin(4000);
+    std::vector<std::unique_ptr<TcpClient>> clients;
+    for (int i = 0; i < 20; ++i) {
+        clients.emplace_back(new TcpClient(port));
+        QVERIFY(clients.back()->send("GET /stream.mjpg HTTP/1.1\r\nHost: board\r\n\r\n"));
+    }
+    int served = 0;
+    int refused = 0;
+    for (auto &client : clients) {
+        const QByteArray line = client->receive(20); // a stream's first bytes: it stalls all the same
+        served += line == "HTTP/1.1 200 OK\r\nDat";
+        refused += line.startsWith("HTTP/1.1 503 ");
+    }
+    QCOMPARE(served, 8);
+    QCOMPARE(refused, 12);
+    QCOMPARE(Answer(HttpExchange(port, Get("/status.json"))).statusLine(), QByteArray("HTTP/1.1 503 Service Unavailable"));
+    const int stalled = framesShownWithin(4000);
+    QVERIFY2(stalled >= alone - alone / 5, qPrintable(QString("%1 frames alone, %2 with stalled clients").arg(alone).arg(stalled)));
+    clients.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(DescriptorsOf(viewer.processId()) <= descriptors, 10000);
+    QCOMPARE(Answer(HttpExchange(port, Get("/status.json"))).statusLine(), QByteArray("HTTP/1.1 200 OK"));
+}
+
+void TestHttp::brokenRequestsAreSurvived_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("no method") << QByteArray("GARBAGE\r\n\r\n");
+    QTest::newRow("no path") << QByteArray("GET\r\n\r\n");
+    QTest::newRow("no version") << QByteArray("GET /\r\n\r\n");
+    QTest::newRow("version 9.9") << QByteArray("GET / HTTP/9.9\r\n\r\n");
+    QTest::newRow("bare newlines") << QByteArray("GET / HTTP/1.1\n\n\n\n");
+    QTest::newRow("binary") << QByteArray("\x00\xff\x01\xfe\r\n\r\n", 8);
+    QTest::newRow("nul in path") << QByteArray("GET /raw\0.png HTTP/1.1\r\n\r\n", 27);
+    QTest::newRow("header without colon") << QByteArray("GET / HTTP/1.1\r\nHost\r\n\r\n");
+    QTest::newRow("empty header name") << QByteArray("GET / HTTP/1.1\r\n: x\r\n\r\n");
+    QTest::newRow("folded header") << QByteArray("GET / HTTP/1.1\r\nX: a\r\n b\r\n\r\n");
+    QTest::newRow("negative length") << QByteArray("GET / HTTP/1.1\r\nContent-Length: -1\r\n\r\n");
+    QTest::newRow("huge length") << QByteArray("GET / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n");
+    QTest::newRow("bad chunk") << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nZZ\r\nx\r\n0\r\n\r\n");
+    QTest::newRow("bad escape") << QByteArray("GET /%zz%%%2 HTTP/1.1\r\n\r\n");
+    QTest::newRow("cut off") << QByteArray("GET /status.json HTTP/1.1\r\nHo");
+    QTest::newRow("many headers") << "GET / HTTP/1.1\r\n" + QByteArray("X: y\r\n").repeated(20000) + "\r\n";
+}
+
+// Each is answered with an error or closed; the viewer goes on.
+void TestHttp::brokenRequestsAreSurvived()
+{
+    QFETCH(QByteArray, request);
+    const Answer answer(HttpExchange(port, request, 2000));
+    QVERIFY2(answer.head.isEmpty() || QRegularExpression("^HTTP/1.1 [1-5]\\d\\d ").match(answer.head).hasMatch(),
+             answer.head.constData());
+    QCOMPARE(Answer(HttpExchange(port, Get("/status.json"))).statusLine(), QByteArray("HTTP/1.1 200 OK"));
+    QCOMPARE(viewer.state(), QProcess::Running);
+}
+
+void TestHttp::badAddressIsRefused_data()
+{
+    QTest::addColumn<QString>("value");
+    for (const char *value : {"", "0", "65536", "80a", ":8080", "8080:", "1.2.3:80", "localhost:80", "::1:80", "+80"})
+        QTest::newRow(value) << QString(value);
+}
+
+void TestHttp::badAddressIsRefused()
+{
+    QFETCH(QString, value);
+    ViewerOptions options;
+    QString error;
+    QVERIFY(!ParseViewerOptions({"framescope", "--http", value}, options, error));
+    QVERIFY2(error.startsWith("--http: '"), qPrintable(error));
+}
+
+void TestHttp::portInUseIsRefused()
+{
+    QProcess second;
+    StartBuiltProgram(second, qEnvironmentVariable("FRAMESCOPE"), {"--http", QString::number(port)});
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitCode(), int(OPTIONS_EXIT_STATUS));
+    const QString said = QString::fromLocal8Bit(second.readAllStandardError());
+    QVERIFY2(said.endsWith(QString("\nframescope: cannot serve on 127.0.0.1:%1: Address already in use\n").arg(port)),
+             qPrintable(said));
+}
+
+QTEST_MAIN(TestHttp)
+#include "tst_http.moc"
