@@ -52,11 +52,14 @@ class Qmp:
         self.execute("qmp_capabilities")
 
     def _read(self):
-        for line in self.file:
-            message = json.loads(line)
-            with self.lock:
-                (self.events if "event" in message else self.answers).append(message)
-                self.lock.notify_all()
+        try:
+            for line in self.file:
+                message = json.loads(line)
+                with self.lock:
+                    (self.events if "event" in message else self.answers).append(message)
+                    self.lock.notify_all()
+        except OSError:
+            pass  # QEMU ended: the answer below says so
         with self.lock:
             self.answers.append({"error": {"desc": "QMP connection closed"}})
             self.lock.notify_all()
