@@ -24,8 +24,10 @@ void WireWait::AfterCycle()
     // once until the tick notices; the bound paces the loop instead, until
     // bytes come again or the loop moves to another descriptor.
     bPortHungUp = bytes == 0 && (bPortHungUp || bPortWoke);
-    if (bytes < BACKLOG_BYTES)
-        Rest(bytes == 0);
+    const bool bBacklog = bytes >= BACKLOG_BYTES;
+    if (!bBacklog)
+        Rest(bytes == 0 || bAfterBacklog);
+    bAfterBacklog = bBacklog;
 }
 
 void WireWait::Rest(bool bUntilPortReadable)

@@ -9,6 +9,11 @@
 // - after any other read that found bytes, a rest of the bound: the bytes of
 //   the frame under way gather meanwhile, and a frame's last byte waits at
 //   most that long for the cycle that completes and shows it;
+// - but right after a backlog, a rest only until the port has bytes again:
+//   the kernel moves a fast sender's bytes into the tty's buffer a few
+//   kilobytes at a time, so the read after a full one often finds only a few
+//   bytes, and a whole bound's rest there would halve the pace of a fast
+//   stream;
 // - after a read that found nothing (or with no port), a rest until the port
 //   has bytes, or the bound passes; with no port open, until the tick.
 // Every rest also ends as soon as an event for the window arrives (input, a
@@ -61,6 +66,7 @@ private:
     bool bUntilReadable = false; // the port's bytes end this rest
     bool bPortWoke = false;      // the port ended the last rest
     bool bPortHungUp = false;    // readable, yet its read found nothing
+    bool bAfterBacklog = false;  // the cycle before read a backlog
 };
 
 #endif

@@ -18,8 +18,8 @@ class QTimer;
 class Ui_MainWindow;
 class ViewController;
 class WindowCommand;
-struct FrameSamples;
 class WireWait;
+struct FrameSamples;
 struct RawFacts;
 
 class MainWindow : public QMainWindow
@@ -78,8 +78,8 @@ public:
     QPixmap pixLogo;
     QTimer *pTimer1s = nullptr;
     ViewController *pView = nullptr; // [worker] palette, range (the conversion's), rotation, spot meter
-    WireWait *pWireWait = nullptr;  // --wait-for-data: rest while the wire is silent
-    KeepController *pKeep = nullptr; // snapshots, the averaged and kept reference
+    WireWait *pWireWait = nullptr;   // --wait-for-data: rest while the wire is silent
+    KeepController *pKeep = nullptr; // [worker] snapshots; the reference (averaged on the worker) and its file
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:

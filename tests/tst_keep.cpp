@@ -109,9 +109,13 @@ void TestKeep::apply(const QStringList &arguments)
 void TestKeep::snapshotKeepsTheFrameAndThePicture_data()
 {
     QTest::addColumn<QString>("trigger");
-    QTest::newRow("button") << "button";
-    QTest::newRow("key S") << "key";
-    QTest::newRow("SIGUSR1") << "signal";
+    QTest::addColumn<QStringList>("view");
+    QTest::newRow("button") << "button" << QStringList();
+    QTest::newRow("key S") << "key" << QStringList();
+    QTest::newRow("SIGUSR1") << "signal" << QStringList();
+    // What is shown is kept as shown; the raw file stays in the sensor's orientation.
+    QTest::newRow("iron, turned and mirrored")
+        << "button" << QStringList{"--palette", "iron", "--range", "auto", "--rotate", "90", "--mirror"};
 }
 
 // A known frame through the pseudo-terminal, a snapshot of it: the raw file
@@ -120,8 +124,9 @@ void TestKeep::snapshotKeepsTheFrameAndThePicture_data()
 void TestKeep::snapshotKeepsTheFrameAndThePicture()
 {
     QFETCH(QString, trigger);
-    const QString dir = files.filePath("snapshots-" + trigger);
-    apply({"--snapshot-dir", dir});
+    QFETCH(QStringList, view);
+    const QString dir = files.filePath(QString("snapshots-%1").arg(QTest::currentDataTag()));
+    apply(QStringList{"--snapshot-dir", dir} + view);
     QTest::mouseClick(window->pKeep->ui->pushButton_Snapshot, Qt::LeftButton);
     QCOMPARE(NoticeOf(*window), QString("Snapshot not taken: no picture shown"));
 
@@ -160,6 +165,7 @@ void TestKeep::snapshotKeepsTheFrameAndThePicture()
                            << QDateTime::currentDateTime().toString("yyyy-MM-ddT"));
     QCOMPARE(grab.size(), QSize(504, 480));
     QCOMPARE(Opaque(QImage(dir + "/" + name + ".png")), grab);
+    QCOMPARE(grab.allGray(), view.isEmpty());
 }
 
 // The same millisecond three times: three pairs of files, none overwritten.

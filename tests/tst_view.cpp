@@ -110,10 +110,8 @@ void TestView::cleanup()
 // As the program's entry puts the command line to work.
 void TestView::apply(const QStringList &arguments)
 {
-    ViewerOptions options;
     QString error;
-    QVERIFY2(ParseViewerOptions(QStringList("framescope") + arguments, options, error), qPrintable(error));
-    ApplyViewerOptions(options, *window);
+    QVERIFY2(ApplyCommandLine(*window, arguments, error), qPrintable(error));
 }
 
 void TestView::paletteAndRange_data()
