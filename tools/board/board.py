@@ -1,8 +1,9 @@
 """The emulated board: QEMU's 32-bit ARM virt machine with Debian 12's armmp
 kernel, a framebuffer (virtio-gpu, 800 x 480), an xHCI USB controller with an
-FTDI serial adapter fed by the host's simulator and an absolute pointer
-(usb-tablet) for taps; a root shell on its serial console and QEMU's QMP
-monitor to drive it from here."""
+absolute pointer (usb-tablet) for taps, and later, plugged in while it runs,
+a USB stick with the package and an FTDI serial adapter fed by the host's
+simulator; a root shell on its serial console and QEMU's QMP monitor to
+drive it from here."""
 import json
 import os
 import re
@@ -51,11 +52,14 @@ class Qmp:
         self.execute("qmp_capabilities")
 
     def _read(self):
-        for line in self.file:
-            message = json.loads(line)
-            with self.lock:
-                (self.events if "event" in message else self.answers).append(message)
-                self.lock.notify_all()
+        try:
+            for line in self.file:
+                message = json.loads(line)
+                with self.lock:
+                    (self.events if "event" in message else self.answers).append(message)
+                    self.lock.notify_all()
+        except OSError:
+            pass  # QEMU ended: the answer below says so
         with self.lock:
             self.answers.append({"error": {"desc": "QMP connection closed"}})
             self.lock.notify_all()
@@ -153,7 +157,7 @@ class Console:
 class Board:
     """One run of the emulated board in a PID namespace of its own."""
 
-    def __init__(self, image, overlay, package_disk, sensor_link, workdir):
+    def __init__(self, image, overlay, workdir):
         self.workdir = workdir
         self.qmp_path = os.path.join(workdir, "qmp.sock")
         self.console_path = os.path.join(workdir, "console.sock")
@@ -161,9 +165,14 @@ class Board:
             if os.path.exists(path):
                 os.unlink(path)
         self.dumps = 0
+        self.pointer = None
         command = [
             "unshare", "--pid", "--fork", "--kill-child", "--mount-proc",
-            "qemu-system-arm", "-M", "virt,highmem=off", "-cpu", "cortex-a15", "-smp", "2", "-m", "1024",
+            # One core: with two, every worker thread the viewer's loop starts
+            # and ends costs cross-core kernel work that QEMU carries out by
+            # stopping both emulated cores, and the loop, three threads a
+            # cycle, managed 3 frames a second where one core shows 7.
+            "qemu-system-arm", "-M", "virt,highmem=off", "-cpu", "cortex-a15", "-smp", "1", "-m", "1024",
             "-nodefaults", "-display", "none", "-nic", "none",
             # Without this the virt board's virtio-mmio is legacy, which
             # virtio_gpu refuses without a word: no /dev/fb0.
@@ -174,12 +183,8 @@ class Board:
             "-append", "console=ttyAMA0 quiet loglevel=3 systemd.default_timeout_start_sec=600",
             "-drive", "if=none,id=root,format=qcow2,file=" + overlay,
             "-device", "virtio-blk-device,drive=root",
-            "-drive", "if=none,id=package,format=raw,readonly=on,file=" + package_disk,
-            "-device", "virtio-blk-device,drive=package",
             "-device", "virtio-gpu-device,xres=%d,yres=%d" % SCREEN,
             "-device", "qemu-xhci,id=xhci",
-            "-chardev", "serial,id=sensor,path=" + sensor_link,
-            "-device", "usb-serial,id=adapter,chardev=sensor,bus=xhci.0",
             "-device", "usb-tablet,id=pointer,bus=xhci.0",
             "-chardev", "socket,id=console,server=on,wait=off,path=" + self.console_path,
             "-serial", "chardev:console",
@@ -214,19 +219,48 @@ class Board:
         return Picture.read_ppm(path)
 
     def tap(self, x, y):
-        """A tap of the pointer at screen pixel (x, y): move, press, release."""
+        """A tap of the pointer at screen pixel (x, y): move, press, release,
+        each a report of its own (in one command they would be one report,
+        with the button already up)."""
         def axis(name, pixel, size):
             return {"type": "abs", "data": {"axis": name, "value": round(pixel * POINTER_MAX / (size - 1))}}
+        # The kernel passes on only the axes that changed, and a viewer
+        # started since the last tap knows no position yet: a tap on the
+        # same spot again lands one pixel aside.
+        if (x, y) == self.pointer:
+            x, y = x + 1, y + 1
+        self.pointer = (x, y)
         self.qmp.execute("input-send-event", events=[axis("x", x, SCREEN[0]), axis("y", y, SCREEN[1])])
         time.sleep(0.1)
         self.qmp.execute("input-send-event", events=[{"type": "btn", "data": {"down": True, "button": "left"}}])
         time.sleep(0.15)
         self.qmp.execute("input-send-event", events=[{"type": "btn", "data": {"down": False, "button": "left"}}])
 
+    def attach_disk(self, path):
+        """A read-only USB stick with the disk image at path."""
+        self.qmp.execute("blockdev-add", **{"node-name": "package", "driver": "raw", "read-only": True,
+                                            "file": {"driver": "file", "filename": path, "read-only": True}})
+        self.qmp.execute("device_add", driver="usb-storage", id="package", drive="package", bus="xhci.0")
+
+    def add_adapter(self, sensor_link):
+        """The FTDI adapter, on the serial line at sensor_link (the
+        simulator's), plugged in."""
+        self.qmp.execute("chardev-add", id="sensor", backend={"type": "serial", "data": {"device": sensor_link}})
+        self.plug_adapter()
+
     def unplug_adapter(self):
+        # QEMU 7.2 can crash pulling out a usb-serial while its line hands it
+        # bytes (usb_wakeup on the device already gone, from the main loop).
+        # With the board paused for a moment the adapter's buffer is full and
+        # QEMU reads nothing from the line; the board sees the same unplug.
         since = time.time() - 1
-        self.qmp.execute("device_del", id="adapter")
-        self.qmp.wait_event("DEVICE_DELETED", 10, since, lambda data: data.get("device") == "adapter")
+        self.qmp.execute("stop")
+        try:
+            time.sleep(0.1)
+            self.qmp.execute("device_del", id="adapter")
+            self.qmp.wait_event("DEVICE_DELETED", 10, since, lambda data: data.get("device") == "adapter")
+        finally:
+            self.qmp.execute("cont")
 
     def plug_adapter(self):
         self.qmp.execute("device_add", driver="usb-serial", id="adapter", chardev="sensor", bus="xhci.0")
