@@ -391,6 +391,13 @@ inline bool ApplyCommandLine(MainWindow &window, const QStringList &arguments, Q
     return true;
 }
 
+// The same, for a command line the test means to be accepted.
+inline void ApplyOrFail(MainWindow &window, const QStringList &arguments)
+{
+    QString error;
+    QVERIFY2(ApplyCommandLine(window, arguments, error), qPrintable(error));
+}
+
 // A non-blocking pipe: the plainest descriptor the receiver can read from.
 class Pipe
 {

@@ -102,8 +102,7 @@ void TestKeep::cleanup()
 
 void TestKeep::apply(const QStringList &arguments)
 {
-    QString error;
-    QVERIFY2(ApplyCommandLine(*window, arguments, error), qPrintable(error));
+    ApplyOrFail(*window, arguments);
 }
 
 void TestKeep::snapshotKeepsTheFrameAndThePicture_data()

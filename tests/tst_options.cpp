@@ -127,8 +127,7 @@ void TestOptions::cleanup()
 // Parses, prepares and applies a command line the way the program's entry does.
 void TestOptions::apply(const QStringList &arguments)
 {
-    QString error;
-    QVERIFY2(ApplyCommandLine(*window, arguments, error), qPrintable(error));
+    ApplyOrFail(*window, arguments);
 }
 
 void TestOptions::freshWindow()

@@ -110,8 +110,7 @@ void TestView::cleanup()
 // As the program's entry puts the command line to work.
 void TestView::apply(const QStringList &arguments)
 {
-    QString error;
-    QVERIFY2(ApplyCommandLine(*window, arguments, error), qPrintable(error));
+    ApplyOrFail(*window, arguments);
 }
 
 void TestView::paletteAndRange_data()
