@@ -6,6 +6,8 @@
 #include "testsupport.h"
 
 #include "ViewerOptions.h"
+#include "GUI.h"
+#include "view/Enlarger.h"
 #include "WindowCommand.h"
 #include "ui_ViewControls.h"
 #include "ui_WindowCommand.h"
@@ -78,6 +80,8 @@ private slots:
     void keysAndButtonsStep();
     void runLockedRangeKeepsItsWindow();
     void runSpotMeterFollowsMovesAndGoes();
+    void plainPictureAsQtScales_data();
+    void plainPictureAsQtScales();
 
 private:
     void apply(const QStringList &arguments);
@@ -388,4 +392,38 @@ void TestView::runSpotMeterFollowsMovesAndGoes()
 }
 
 QTEST_MAIN(TestView)
+
+void TestView::plainPictureAsQtScales_data()
+{
+    QTest::addColumn<int>("seed");
+    QTest::newRow("ramp") << 0;
+    QTest::newRow("noise") << 1;
+    QTest::newRow("other noise") << 2;
+}
+
+// The plain picture is what Qt's fast scaling made of the frame, pixel for
+// pixel, and a picture still held keeps its pixels while the next ones are
+// made in the buffers taking turns.
+void TestView::plainPictureAsQtScales()
+{
+    QFETCH(int, seed);
+    auto frameOf = [](int seed) {
+        QImage frame(FRAME_WIDTH, FRAME_HEIGHT, QImage::Format_Indexed8);
+        for (int i = 0; i < FRAME_PIXELS; ++i)
+            frame.scanLine(i / FRAME_WIDTH)[i % FRAME_WIDTH] =
+                static_cast<uchar>(seed == 0 ? i : (i * 2654435761u * seed) >> 24);
+        return frame;
+    };
+    auto qtScaled = [](const QImage &frame) {
+        return QPixmap::fromImage(frame).scaled(imgSize, Qt::IgnoreAspectRatio, Qt::FastTransformation).toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    Enlarger enlarger;
+    const QPixmap held = enlarger.Enlarge(frameOf(seed), imgSize);
+    for (int later = seed + 1; later <= seed + 3; ++later)
+        QCOMPARE(enlarger.Enlarge(frameOf(later), imgSize).toImage().convertToFormat(QImage::Format_RGB32),
+                 qtScaled(frameOf(later)));
+    QCOMPARE(held.toImage().convertToFormat(QImage::Format_RGB32), qtScaled(frameOf(seed)));
+}
+
 #include "tst_view.moc"

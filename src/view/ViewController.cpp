@@ -12,13 +12,6 @@
 
 namespace {
 
-// The plain picture: the 8-bit image in grey, enlarged six times, as the
-// display step has always made it.
-QPixmap PlainPicture(const QImage &frame8)
-{
-    return QPixmap::fromImage(frame8).scaled(imgSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-}
-
 QPoint PositionOf(const QMouseEvent *event)
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -80,7 +73,7 @@ void ViewController::Apply(const ViewSettings &settings)
 QPixmap ViewController::PictureOf(const QImage &frame8, const FrameSamples &samples)
 {
     kept.Keep(samples, frame8.constBits(), range.MapsToWindow(), range.Window());
-    shown = ShowsPlainPicture() ? PlainPicture(frame8) : Compose();
+    shown = ShowsPlainPicture() ? enlarger.Enlarge(frame8, imgSize) : Compose();
     return shown;
 }
 
@@ -144,7 +137,7 @@ void ViewController::Redraw()
     if (!ShowsLivePicture())
         return;
     const QImage frame8(kept.Image8(), FRAME_WIDTH, FRAME_HEIGHT, FRAME_WIDTH, QImage::Format_Indexed8);
-    shown = ShowsPlainPicture() ? PlainPicture(frame8) : Compose();
+    shown = ShowsPlainPicture() ? enlarger.Enlarge(frame8, imgSize) : Compose();
     picture->setPixmap(shown);
 }
 

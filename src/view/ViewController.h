@@ -6,6 +6,7 @@
 #ifndef VIEW_VIEWCONTROLLER_H
 #define VIEW_VIEWCONTROLLER_H
 
+#include "view/Enlarger.h"
 #include "view/PictureComposer.h"
 
 #include <QObject>
@@ -71,6 +72,7 @@ private:
     QPoint spotPixel;
     SpotReading reading;
     FrameValues readingValues;
+    Enlarger enlarger; // the plain picture
     PictureComposer composer;
     QPixmap shown; // the last picture handed to the picture area
 };
