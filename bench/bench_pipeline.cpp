@@ -8,7 +8,9 @@
 #include "GUI.h"
 #include "Recording.h"
 #include "Serial.h"
-#include "keep/KeepController.h"
+#include "keep/PictureArea.h"
+#include "keep/PictureFiles.h"
+#include "keep/RawPicture.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
@@ -194,7 +196,7 @@ void BM_SnapshotOnGuiThread(benchmark::State &state)
     f_FrameRdy = window->bImageProcessed = true;
     window->DisplayImage();
     for (auto _ : state) {
-        const QImage shown = PictureAsShown(window->ui->DisplayImage);
+        const QImage shown = GrabPictureArea(window->ui->DisplayImage);
         const QImage raw = RawPicture(window->pRawFrame1, RawFacts());
         benchmark::DoNotOptimize(shown.constBits());
         benchmark::DoNotOptimize(raw.constBits());

@@ -1,8 +1,8 @@
 #include "GUI.h"
 
 #include "WindowCommand.h"
-#include "http/HttpController.h"
-#include "keep/KeepController.h"
+#include "keep/RawPicture.h"
+#include "keep/ReferenceStore.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <time.h>
 
-const QSize imgSize(6 * FRAME_WIDTH, 6 * FRAME_HEIGHT);
+const QSize imgSize(PICTURE_WIDTH, PICTURE_HEIGHT);
 
 // One line per frame handed to the display, for timing the way from the
 // sensor to the screen. Off unless switched on, e.g. with
@@ -70,13 +70,13 @@ unsigned char *MainWindow::NewestRawFrame() const
     return f_SwitchImage ? pRawFrame1 : pRawFrame2;
 }
 
-// The newest frame with the correction's settings, as the view reads it.
+// The newest frame with the correction's settings, as the conversion reads it.
 FrameSamples MainWindow::NewestSamples() const
 {
     return FrameSamples{NewestRawFrame(), pRefFrame, bApplyNUC, iGain, iOffset};
 }
 
-// What a kept picture of the newest frame says about it; the time is the keeper's.
+// What the reference's file says about the newest frame; the time is the store's.
 RawFacts MainWindow::NewestFacts() const
 {
     RawFacts facts;
@@ -96,60 +96,62 @@ void MainWindow::TakeReferenceImage()
 {
     if (!bTakeReference || !f_FrameRdy)
         return;
-    if (!pKeep->Reference().Take(NewestRawFrame(), f_FrameAcquired, pRefFrame))
+    if (!pReference->Take(NewestRawFrame(), f_FrameAcquired, pRefFrame))
         return;
     bTakeReference = false;
 }
 
+// The view's range converts: the design's conversion unless the operator
+// chose another range.
 void MainWindow::ProcessImage()
 {
     if (!f_FrameRdy || bTakeReference || fdSerial == 0)
         return;
-    if (pView->Range().MapsToWindow())
-        pView->Range().Convert(NewestSamples(), pImage8);
-    else if (bApplyNUC)
-        ConvertCorrected(NewestRawFrame());
-    else
-        ConvertPlain(NewestRawFrame());
+    pView->Range().Convert(NewestSamples(), pImage8);
     bImageProcessed = true;
-}
-
-// The top 8 of the 14 sample bits.
-void MainWindow::ConvertPlain(const unsigned char *raw)
-{
-    for (int i = 0; i < FRAME_PIXELS; ++i)
-        pImage8[i] = static_cast<unsigned char>((raw[2 * i] << 1) + ((raw[2 * i + 1] & 0x40) >> 6));
-}
-
-// Four times the sample, as the correction works on it.
-static inline int Sample4(const unsigned char *frame, int i)
-{
-    return ((frame[2 * i] << 9) + (frame[2 * i + 1] << 2)) & 0xFFFC;
-}
-
-// Gain x (sample - reference + offset) / 256, rounded down and saturated.
-void MainWindow::ConvertCorrected(const unsigned char *raw)
-{
-    for (int i = 0; i < FRAME_PIXELS; ++i) {
-        const int v = iGain * (Sample4(raw, i) - Sample4(pRefFrame, i) + iOffset) >> 8;
-        pImage8[i] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
-    }
 }
 
 void MainWindow::DisplayImage()
 {
     if (!f_FrameRdy || fdSerial == 0 || !bImageProcessed)
         return;
-    // Over the buffer, not a copy; without a colour table each value shows as
-    // its own grey. Without options or touches the view enlarges it as it is.
-    const QImage frame(pImage8, FRAME_WIDTH, FRAME_HEIGHT, FRAME_WIDTH, QImage::Format_Indexed8);
-    ui->DisplayImage->setPixmap(pView->PictureOf(frame, NewestSamples()));
+    const ShownFramePtr frame = NewShownFrame();
+    // Without options or touches the view enlarges the grey levels as they are.
+    ui->DisplayImage->setPixmap(pView->PictureOf(frame));
     // The checksum the sensor sent is the frame's name on both ends of the line.
-    qCDebug(lcFrames).noquote() << "shown" << MonotonicMicros() << QString::number(uCksumRead, 16);
-    pKeep->FrameShown(NewestRawFrame(), NewestFacts());
-    if (pHttp != nullptr)
-        pHttp->FrameShown(NewestRawFrame(), NewestFacts());
+    qCDebug(lcFrames).noquote() << "shown" << frame->arrivedMicros << QString::number(frame->checksum, 16);
+    pShownFrames->Publish(frame);
     ++iFramesShown;
     bImageProcessed = false;
     f_FrameRdy = false;
+}
+
+// The frame being shown, as everything that watches the picture gets it.
+ShownFramePtr MainWindow::NewShownFrame()
+{
+    const std::shared_ptr<ShownFrame> frame = std::make_shared<ShownFrame>();
+    frame->number = ++uFramesShownSinceLaunch;
+    memcpy(frame->raw.data(), NewestRawFrame(), RAW_FRAME_SIZE);
+    frame->checksum = uCksumRead;
+    frame->arrivedMsecs = QDateTime::currentMSecsSinceEpoch();
+    frame->arrivedMicros = MonotonicMicros();
+    frame->bCorrected = bApplyNUC;
+    frame->gain = iGain;
+    frame->offset = iOffset;
+    if (bApplyNUC)
+        frame->reference = SharedReference();
+    memcpy(frame->levels.data(), pImage8, FRAME_PIXELS);
+    return frame;
+}
+
+// The reference as frames shown share it: copied again only once the
+// reference buffer holds another one (a capture, a restored file).
+std::shared_ptr<const RawFrameBytes> MainWindow::SharedReference()
+{
+    if (!pSharedReference || memcmp(pSharedReference->data(), pRefFrame, RAW_FRAME_SIZE) != 0) {
+        const std::shared_ptr<RawFrameBytes> copy = std::make_shared<RawFrameBytes>();
+        memcpy(copy->data(), pRefFrame, RAW_FRAME_SIZE);
+        pSharedReference = copy;
+    }
+    return pSharedReference;
 }

@@ -88,11 +88,6 @@ bool SetFixedPort(const char *path)
     return true;
 }
 
-const char *FixedPort()
-{
-    return szFixedPort;
-}
-
 bool SetPortPattern(const char *pattern)
 {
     char longest[PORT_NAME_SIZE];

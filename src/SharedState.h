@@ -1,16 +1,11 @@
 // What the serial link, the image pipeline and the command sender share:
-// the frame geometry, the device path capacity and the process-wide flags.
-// Plain C++ on purpose, so that the serial link needs no window to build.
+// the device path capacity and the process-wide flags, beside the frame's
+// geometry. Plain C++ on purpose, so that the serial link needs no window to
+// build.
 #ifndef SHAREDSTATE_H
 #define SHAREDSTATE_H
 
-// Sensor frame geometry: 84 x 80 samples of 14 bits, each sent as two 7-bit groups.
-enum {
-    FRAME_WIDTH = 84,
-    FRAME_HEIGHT = 80,
-    FRAME_PIXELS = FRAME_WIDTH * FRAME_HEIGHT,
-    RAW_FRAME_SIZE = 2 * FRAME_PIXELS
-};
+#include "frame/Frame.h"
 
 // Capacity of the device path buffer, NUL included. Stable names of adapters
 // (/dev/serial/by-id/usb-<maker>_<product>_<serial>-if00-port0) often run past

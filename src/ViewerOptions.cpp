@@ -3,9 +3,11 @@
 #include "Recording.h"
 #include "WireWait.h"
 #include "http/HttpController.h"
-#include "keep/KeepController.h"
+#include "keep/ReferenceStore.h"
+#include "keep/SnapshotController.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+#include "view/ViewController.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -128,10 +130,15 @@ bool ReadText(const QCommandLineParser &parser, const char *option, const char *
 
 bool ReadHttp(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
 {
-    options.bHttp = parser.isSet(QString::fromLatin1(HTTP_OPTION));
-    if (options.bHttp && !ParseListenAddress(parser.value(QString::fromLatin1(HTTP_OPTION)), options.http, error))
+    if (!parser.isSet(QString::fromLatin1(HTTP_OPTION)))
+        return true;
+    ListenAddress address;
+    if (!ParseListenAddress(parser.value(QString::fromLatin1(HTTP_OPTION)), address, error)) {
         error = QStringLiteral("--http: %1").arg(error);
-    return error.isEmpty();
+        return false;
+    }
+    options.http = std::make_shared<const ListenAddress>(address);
+    return true;
 }
 
 bool ReadReferenceFrames(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -160,12 +167,16 @@ bool ReadViewOption(const QCommandLineParser &parser, const char *option,
     return false;
 }
 
-bool ReadView(const QCommandLineParser &parser, ViewSettings &view, QString &error)
+bool ReadView(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
 {
+    ViewSettings view;
     view.transform.mirror = parser.isSet(QString::fromLatin1(MIRROR_OPTION));
-    return ReadViewOption(parser, PALETTE_OPTION, ParsePalette, view.palette, error)
-           && ReadViewOption(parser, RANGE_OPTION, ParseRange, view.range, error)
-           && ReadViewOption(parser, ROTATE_OPTION, ParseRotation, view.transform.rotation, error);
+    if (!ReadViewOption(parser, PALETTE_OPTION, ParsePalette, view.palette, error)
+        || !ReadViewOption(parser, RANGE_OPTION, ParseRange, view.range, error)
+        || !ReadViewOption(parser, ROTATE_OPTION, ParseRotation, view.transform.rotation, error))
+        return false;
+    options.view = std::make_shared<const ViewSettings>(view);
+    return true;
 }
 
 // --help-all (which Qt adds) gets the same text: Qt's options are Qt's to list.
@@ -193,8 +204,8 @@ void Print(FILE *to, const QString &text)
 void ApplyKeepOptions(const ViewerOptions &options, MainWindow &window)
 {
     if (!options.snapshotDir.isEmpty())
-        window.pKeep->SetSnapshotDirectory(options.snapshotDir);
-    ReferenceStore &reference = window.pKeep->Reference();
+        window.pSnapshots->SetSnapshotDirectory(options.snapshotDir);
+    ReferenceStore &reference = *window.pReference;
     reference.SetFramesToAverage(options.referenceFrames);
     if (!options.referenceFile.isEmpty() && reference.UseFile(options.referenceFile)) {
         reference.Restore(window.pRefFrame);
@@ -209,6 +220,7 @@ ViewerStatus StatusOf(const MainWindow &window)
     status.bConnected = window.fdSerial != 0;
     if (status.bConnected)
         status.port = QFile::decodeName(window.pPortName);
+    status.framesShown = window.uFramesShownSinceLaunch;
     status.rejectedFrames = std::max(iErrorFrame, 0);
     status.acknowledgementsPending = f_Acknowledge ? 0 : 1;
     status.palette = PaletteName(window.pView->CurrentPalette());
@@ -216,6 +228,15 @@ ViewerStatus StatusOf(const MainWindow &window)
     status.rotation = window.pView->Transform().rotation;
     status.bMirror = window.pView->Transform().mirror;
     return status;
+}
+
+// The web server, listening since before the window was made, takes over
+// from the window: its status, and every frame shown.
+void ServeWindow(MainWindow &window)
+{
+    window.pHttp = new HttpController(std::move(preparedServer), [&window] { return StatusOf(window); },
+                                      window.ui->DisplayImage, &window);
+    QObject::connect(window.pShownFrames, &FrameFeed::Shown, window.pHttp, &HttpController::FrameShown);
 }
 
 } // namespace
@@ -262,7 +283,7 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
            && ReadText(parser, SNAPSHOT_DIR_OPTION, "a directory", options.snapshotDir, error)
            && ReadText(parser, REFERENCE_OPTION, "a file name", options.referenceFile, error)
            && ReadReferenceFrames(parser, options, error) && ReadHttp(parser, options, error)
-           && ReadView(parser, options.view, error);
+           && ReadView(parser, options, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -275,7 +296,7 @@ int RefuseCommandLine(const QString &error)
 
 bool PrepareViewerOptions(const ViewerOptions &options, QString &error)
 {
-    if (options.bHttp && !(preparedServer = HttpServer::Start(options.http, error)))
+    if (options.http && !(preparedServer = HttpServer::Start(*options.http, error)))
         return false;
     std::string reason;
     if (options.recordFile.isEmpty()
@@ -294,11 +315,11 @@ int RefuseToStart(const QString &error)
 
 void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
 {
-    window.pView->Apply(options.view);
+    if (options.view)
+        window.pView->Apply(*options.view);
     ApplyKeepOptions(options, window);
     if (preparedServer)
-        window.pHttp = new HttpController(std::move(preparedServer), [&window] { return StatusOf(window); },
-                                          window.ui->DisplayImage, &window);
+        ServeWindow(window);
     if (!options.device.isEmpty())
         SetFixedPort(options.device.constData()); // its length was checked when parsed
     if (IsRecording()) {

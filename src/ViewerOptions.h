@@ -9,26 +9,27 @@
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
 
-#include "http/HttpServer.h"
-#include "view/ViewController.h"
-
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 class MainWindow;
+struct ListenAddress;
+struct ViewSettings;
 
 struct ViewerOptions {
     bool bStartAtOnce = false; // press Start as soon as the window is shown
     QByteArray device;         // the one device to use, as given; empty: /dev/ttyUSB<n>
     QString recordFile;        // where to record the wire; empty: no recording
-    ViewSettings view;         // palette, range, rotation, mirroring
+    // Held by pointer so that this header needs neither the view's nor the
+    // web server's types.
+    std::shared_ptr<const ViewSettings> view; // palette, range, rotation, mirroring; null: as designed
     bool bWaitForData = false; // rest between cycles while the wire is silent
     QString snapshotDir;       // empty: the default, in the pictures folder
     QString referenceFile;     // where the reference is kept; empty: not kept
     int referenceFrames = 1;   // good frames averaged into a reference
-    bool bHttp = false;        // serve the page and the stream
-    ListenAddress http;        // where
+    std::shared_ptr<const ListenAddress> http; // where to serve the page and the stream; null: not at all
 };
 
 // Exit status for a command line the viewer cannot run with.

@@ -4,7 +4,8 @@
 #include "Serial.h"
 #include "WindowCommand.h"
 #include "WireWait.h"
-#include "keep/KeepController.h"
+#include "keep/ReferenceStore.h"
+#include "keep/SnapshotController.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
 
@@ -77,13 +78,16 @@ MainWindow::MainWindow(QWidget *parent)
     ConnectControls();
     pTimer1s = new QTimer(this);
     connect(pTimer1s, SIGNAL(timeout()), this, SLOT(Timer1s_Timeout()));
-    // Before the buffers and the logo, which it hears of; its button goes in
-    // the free strip of the left column, below the view's controls.
-    pKeep = new KeepController(ui->DisplayImage, ui->centralWidget, QRect(10, 395, 130, 40));
+    // Before the buffers and the logo, which they hear of; the Snapshot button
+    // goes in the free strip of the left column, below the view's controls.
+    pSnapshots = new SnapshotController(ui->DisplayImage, ui->centralWidget, QRect(10, 395, 130, 40));
+    pReference = new ReferenceStore;
     InitImagesArray();
     ShowLogo(pixLogo);
     // In the free strip of the left column, between Offset and the copyright.
     pView = new ViewController(ui->DisplayImage, ui->centralWidget, QRect(10, 345, 130, 40));
+    pShownFrames = new FrameFeed(this);
+    ConnectShownFrames();
     pPortName = AllocateOrQuit<char>(PORT_NAME_SIZE);
     pPortName[0] = '\0'; // no device in use yet
 }
@@ -99,6 +103,7 @@ MainWindow::~MainWindow()
     // The window is the process's only one; releasing its blocks keeps leak
     // checkers quiet and costs nothing.
     delete pWindowCommand;
+    delete pReference;
     delete[] pPortName;
     delete[] pRawFrame1;
     delete[] pRawFrame2;
@@ -127,6 +132,13 @@ void MainWindow::ConnectControls()
     connect(ui->spinBox_Offset, SIGNAL(valueChanged(int)), this, SLOT(SpinBox_Offset(int)));
     connect(pWindowCommand, SIGNAL(SendCommandSensor()), this, SLOT(PushButton_SendSensor()));
     connect(pWindowCommand, SIGNAL(SendCommandProxy()), this, SLOT(PushButton_Send()));
+}
+
+// Those that watch the picture get every frame shown; the web server, made
+// later and only with --http, is connected where it is made.
+void MainWindow::ConnectShownFrames()
+{
+    connect(pShownFrames, &FrameFeed::Shown, pSnapshots, &SnapshotController::FrameShown);
 }
 
 // Without a window manager a new top-level window opens at 0,0, over Start,
@@ -179,7 +191,7 @@ void MainWindow::RunCycle()
     // Widgets belong to the GUI thread: the box is enabled here, after the join.
     if (bReferencePending && !bTakeReference) {
         ui->checkBox_ApplyNUC->setEnabled(true);
-        pKeep->Reference().Taken(pRefFrame, NewestFacts());
+        pReference->Taken(pRefFrame, NewestFacts());
     }
     RunWorker(&pthread_ProcessImage, fn_thread_ProcessImage, "conversion");
     DisplayImage();
@@ -228,13 +240,13 @@ void MainWindow::ClearFrameBuffers()
     memset(pRawFrame2, 0, RAW_FRAME_SIZE);
     memset(pRefFrame, 0, RAW_FRAME_SIZE);
     memset(pImage8, 0, FRAME_PIXELS);
-    pKeep->Reference().Restore(pRefFrame); // a kept reference outlives the clearing
+    pReference->Restore(pRefFrame); // a kept reference outlives the clearing
 }
 
 void MainWindow::ShowLogo(const QPixmap &logo)
 {
     ui->DisplayImage->setPixmap(logo);
-    pKeep->PictureGone();
+    pSnapshots->PictureGone();
 }
 
 void MainWindow::ResetApplyNUC()
@@ -242,7 +254,7 @@ void MainWindow::ResetApplyNUC()
     // Unchecking reaches CheckBox_ApplyNUC(0), which clears bApplyNUC.
     ui->checkBox_ApplyNUC->setChecked(false);
     // A reference kept in its file stays usable, as right after a capture.
-    ui->checkBox_ApplyNUC->setEnabled(pKeep->Reference().IsKept());
+    ui->checkBox_ApplyNUC->setEnabled(pReference->IsKept());
 }
 
 // The look of a window that shows no live picture: logo, no rate, and no

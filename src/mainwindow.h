@@ -3,6 +3,7 @@
 
 #include "SharedState.h"
 #include "Threads.h"
+#include "frame/ShownFrame.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -10,12 +11,14 @@
 #include <cstdlib>
 #include <new>
 
+class FrameFeed;
 class HttpController;
-class KeepController;
 class QByteArray;
 class QCloseEvent;
 class QSpinBox;
 class QTimer;
+class ReferenceStore;
+class SnapshotController;
 class Ui_MainWindow;
 class ViewController;
 class WindowCommand;
@@ -66,6 +69,8 @@ public:
     int iOffset = 0;                // [worker]
     int iFramesShown = 0;           // since the last tick
     int iTotalFramesShown = 0;      // since Start
+    quint64 uFramesShownSinceLaunch = 0; // the number of the last frame shown
+    std::shared_ptr<const RawFrameBytes> pSharedReference; // the reference as frames shown share it
     int iSecondsElapsed = 0;        // ticks since Start
     unsigned char *pRawFrame1 = nullptr; // [worker] the blocks these four point at
     unsigned char *pRawFrame2 = nullptr;
@@ -80,7 +85,9 @@ public:
     QTimer *pTimer1s = nullptr;
     ViewController *pView = nullptr; // [worker] palette, range (the conversion's), rotation, spot meter
     WireWait *pWireWait = nullptr;   // --wait-for-data: rest while the wire is silent
-    KeepController *pKeep = nullptr; // [worker] snapshots; the reference (averaged on the worker) and its file
+    ReferenceStore *pReference = nullptr; // [worker] the reference, averaged on the worker, and its file
+    FrameFeed *pShownFrames = nullptr;    // every frame shown, to those that watch the picture
+    SnapshotController *pSnapshots = nullptr;
     HttpController *pHttp = nullptr; // --http: the web server's hand-over
 
 private slots:
@@ -113,18 +120,19 @@ private:
     void ShowLogo(const QPixmap &logo);
     void ResetApplyNUC();
     void ShowIdleLook(const QPixmap &logo);
+    void ConnectShownFrames();
     static constexpr const char *LOGO_FILE = "Logo.png"; // in the working directory
     void StepKnob(int value, int &oldValue, int &member, QSpinBox *spinBox, int unit);
     // PortDiscovery.cpp: connecting and noticing an unplug.
     void DiscoverPort();
     bool PortStillPresent() const;
     void HandleUnplug();
-    // GUI.cpp: the newest frame, what is known of it, the two conversions.
+    // GUI.cpp: the newest frame, what is known of it, the frame shown.
     unsigned char *NewestRawFrame() const;
     FrameSamples NewestSamples() const;
     RawFacts NewestFacts() const;
-    void ConvertPlain(const unsigned char *raw);
-    void ConvertCorrected(const unsigned char *raw);
+    ShownFramePtr NewShownFrame();
+    std::shared_ptr<const RawFrameBytes> SharedReference();
     // CommandSender.cpp: validation, the register write's steps, warnings.
     bool ProxyCommandIsValid(const QByteArray &command);
     bool SendSensorStep(const char *command);
@@ -159,6 +167,5 @@ const char *PortPattern();
 // as given, instead of the pattern; "" goes back to the pattern. Refused
 // (false) when the path does not fit PORT_NAME_SIZE with its NUL.
 bool SetFixedPort(const char *path);
-const char *FixedPort();
 
 #endif

@@ -3,7 +3,10 @@
 // Stop and a restart, bad reference files, the averaged reference.
 #include "testsupport.h"
 
-#include "keep/KeepController.h"
+#include "keep/PictureArea.h"
+#include "keep/RawPicture.h"
+#include "keep/ReferenceStore.h"
+#include "keep/SnapshotController.h"
 #include "ui_SnapshotControls.h"
 #include "ui_SnapshotNotice.h"
 
@@ -27,7 +30,7 @@ QStringList FilesIn(const QString &dir)
 
 QString NoticeOf(const MainWindow &window)
 {
-    return window.pKeep->notice->label_Notice->text();
+    return window.pSnapshots->notice->label_Notice->text();
 }
 
 QImage Opaque(const QImage &picture)
@@ -126,7 +129,7 @@ void TestKeep::snapshotKeepsTheFrameAndThePicture()
     QFETCH(QStringList, view);
     const QString dir = files.filePath(QString("snapshots-%1").arg(QTest::currentDataTag()));
     apply(QStringList{"--snapshot-dir", dir} + view);
-    QTest::mouseClick(window->pKeep->ui->pushButton_Snapshot, Qt::LeftButton);
+    QTest::mouseClick(window->pSnapshots->ui->pushButton_Snapshot, Qt::LeftButton);
     QCOMPARE(NoticeOf(*window), QString("Snapshot not taken: no picture shown"));
 
     FakeAdapter adapter;
@@ -141,12 +144,12 @@ void TestKeep::snapshotKeepsTheFrameAndThePicture()
             bSent = adapter.pty.send(WireFrame(frame));
         } else if (bSent && grab.isNull() && shown() == 1) {
             if (trigger == "button")
-                QTest::mouseClick(window->pKeep->ui->pushButton_Snapshot, Qt::LeftButton);
+                QTest::mouseClick(window->pSnapshots->ui->pushButton_Snapshot, Qt::LeftButton);
             else if (trigger == "key")
                 QTest::keyClick(window.get(), Qt::Key_S);
             else
                 raise(SIGUSR1);
-            grab = Opaque(PictureAsShown(window->ui->DisplayImage));
+            grab = Opaque(GrabPictureArea(window->ui->DisplayImage));
         }
     });
 
@@ -357,8 +360,7 @@ void TestKeep::badReferenceFileIsRefused()
 // is rounded to the nearest sample.
 void TestKeep::averageCountsEachFrameOnce()
 {
-    BackgroundWriter writer;
-    ReferenceStore store(writer);
+    ReferenceStore store;
     store.SetFramesToAverage(4);
     QByteArray ref(RAW_FRAME_SIZE, '\0');
     unsigned char *into = reinterpret_cast<unsigned char *>(ref.data());

@@ -8,6 +8,7 @@
 #include "ViewerOptions.h"
 #include "GUI.h"
 #include "view/Enlarger.h"
+#include "view/ViewController.h"
 #include "WindowCommand.h"
 #include "ui_ViewControls.h"
 #include "ui_WindowCommand.h"

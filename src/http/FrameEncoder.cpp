@@ -1,5 +1,7 @@
 #include "http/FrameEncoder.h"
 
+#include "keep/RawPicture.h"
+
 #include <QBuffer>
 #include <QImageWriter>
 
@@ -29,9 +31,9 @@ template <typename Encode>
 Encoded FrameEncoder::Cached(Cache &cache, const HandedFrame &frame, Encode encode)
 {
     std::lock_guard<std::mutex> held(cache.lock);
-    if (!cache.bytes || cache.number != frame.number) {
+    if (!cache.bytes || cache.number != frame.Number()) {
         cache.bytes = std::make_shared<const QByteArray>(encode());
-        cache.number = frame.number;
+        cache.number = frame.Number();
     }
     return cache.bytes;
 }
@@ -51,5 +53,7 @@ Encoded FrameEncoder::Png(const HandedFrame &frame)
 
 Encoded FrameEncoder::RawPng(const HandedFrame &frame)
 {
-    return Cached(rawPng, frame, [&frame] { return EncodePicture(RawPicture(frame.raw, frame.facts), "PNG"); });
+    const ShownFrame &shown = *frame.frame;
+    return Cached(rawPng, frame,
+                  [&shown] { return EncodePicture(RawPicture(shown.raw.data(), FactsOf(shown)), "PNG"); });
 }

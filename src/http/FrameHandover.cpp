@@ -2,9 +2,9 @@
 
 #include <chrono>
 
-void FrameHandover::Publish(std::unique_ptr<HandedFrame> frame)
+void FrameHandover::Publish(HandedFrame frame)
 {
-    std::shared_ptr<const HandedFrame> handed(std::move(frame));
+    std::shared_ptr<const HandedFrame> handed = std::make_shared<const HandedFrame>(std::move(frame));
     const bool bPicture = !handed->picture.isNull();
     {
         std::lock_guard<std::mutex> held(lock);
@@ -41,7 +41,7 @@ std::shared_ptr<const HandedFrame> FrameHandover::NextPicture(quint64 after, int
 {
     std::unique_lock<std::mutex> held(lock);
     const bool bCame = arrived.wait_for(held, std::chrono::milliseconds(timeoutMs), [this, after] {
-        return bClosing || (latestPicture && latestPicture->number > after);
+        return bClosing || (latestPicture && latestPicture->Number() > after);
     });
     if (!bCame || bClosing)
         return nullptr;

@@ -6,8 +6,7 @@
 #ifndef HTTP_FRAMEHANDOVER_H
 #define HTTP_FRAMEHANDOVER_H
 
-#include "SharedState.h"
-#include "keep/RawPicture.h"
+#include "frame/ShownFrame.h"
 
 #include <QImage>
 #include <QString>
@@ -16,12 +15,11 @@
 #include <memory>
 #include <mutex>
 
-// One frame as it was shown.
+// One frame as it was shown, with the picture area grabbed for it.
 struct HandedFrame {
-    quint64 number = 0;       // frames handed over before it, plus one
+    ShownFramePtr frame;      // never null
     QImage picture;           // the picture area as shown; null when nobody wanted it
-    unsigned char raw[RAW_FRAME_SIZE] = {}; // the samples as they arrived
-    RawFacts facts;           // what the raw picture's text entries say
+    quint64 Number() const { return frame->number; }
 };
 
 // What /status.json and the page tell about the viewer.
@@ -41,8 +39,8 @@ struct ViewerStatus {
 class FrameHandover
 {
 public:
-    // The loop's side. Publish takes a frame the loop has filled in.
-    void Publish(std::unique_ptr<HandedFrame> frame);
+    // The loop's side.
+    void Publish(HandedFrame frame);
     void Publish(const ViewerStatus &status);
     // Whether a client waits for pictures: only then is it worth the loop's
     // while to grab the picture area.

@@ -1,10 +1,9 @@
 #include "http/HttpController.h"
 
-#include "keep/KeepController.h"
+#include "keep/PictureArea.h"
 
 #include <QTimer>
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -17,7 +16,7 @@ HttpController::HttpController(std::unique_ptr<HttpServer> server, std::function
     : QObject(parent), server(std::move(server)), status(std::move(status)), picture(picture),
       statusTimer(new QTimer(this))
 {
-    connect(statusTimer, SIGNAL(timeout()), this, SLOT(Timer_Status()));
+    connect(statusTimer, &QTimer::timeout, this, &HttpController::Timer_Status);
     statusTimer->start(SECOND_MS / TICKS_A_SECOND);
     Timer_Status();
 }
@@ -25,25 +24,20 @@ HttpController::HttpController(std::unique_ptr<HttpServer> server, std::function
 // The server stops here: its threads end before the window they show goes.
 HttpController::~HttpController() = default;
 
-void HttpController::FrameShown(const unsigned char *raw, const RawFacts &facts)
+void HttpController::FrameShown(const ShownFramePtr &frame)
 {
-    std::unique_ptr<HandedFrame> frame(new HandedFrame);
-    frame->number = ++framesShown;
+    HandedFrame handed {frame, QImage()};
     if (server->Handover().PicturesWanted())
-        frame->picture = PictureAsShown(picture); // the snapshot's own grab
-    memcpy(frame->raw, raw, RAW_FRAME_SIZE);
-    frame->facts = facts;
-    frame->facts.taken = QDateTime::currentDateTime();
-    server->Handover().Publish(std::move(frame));
+        handed.picture = GrabPictureArea(picture); // as a snapshot grabs it
+    server->Handover().Publish(std::move(handed));
 }
 
 // Runs from the event processing of the loop, or of the idle window.
 void HttpController::Timer_Status()
 {
     ViewerStatus now = status();
-    now.framesShown = framesShown;
-    now.framesLastSecond = static_cast<int>(framesShown - framesAtTick.front());
+    now.framesLastSecond = static_cast<int>(now.framesShown - framesAtTick.front());
     std::rotate(framesAtTick.begin(), framesAtTick.begin() + 1, framesAtTick.end());
-    framesAtTick.back() = framesShown;
+    framesAtTick.back() = now.framesShown;
     server->Handover().Publish(now);
 }

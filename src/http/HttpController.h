@@ -19,16 +19,15 @@ class HttpController : public QObject
     Q_OBJECT
 
 public:
-    // Serves what `picture` shows; `status` tells the viewer's counters
-    // (all but the frame counts, which are counted here).
+    // Serves what `picture` shows; `status` tells the viewer's counters (all
+    // but the frames shown in the last second, which are counted here).
     HttpController(std::unique_ptr<HttpServer> server, std::function<ViewerStatus()> status,
                    QWidget *picture, QObject *parent);
     ~HttpController() override;
 
     // The display step: the frame just shown. The picture area is grabbed
     // only while a client waits for pictures.
-    void FrameShown(const unsigned char *raw, const RawFacts &facts);
-    HttpServer &Server() { return *server; }
+    void FrameShown(const ShownFramePtr &frame);
 
 private slots:
     void Timer_Status();
@@ -39,7 +38,6 @@ private:
     std::function<ViewerStatus()> status;
     QWidget *picture;
     QTimer *statusTimer;
-    quint64 framesShown = 0;
     // The frame counts of the last second's ticks, oldest first.
     std::array<quint64, TICKS_A_SECOND> framesAtTick {};
 };

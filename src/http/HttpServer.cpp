@@ -176,7 +176,7 @@ bool ParseListenAddress(const QString &text, ListenAddress &address, QString &er
     return true;
 }
 
-HttpServer::HttpServer(const ListenAddress &address) : address(address)
+HttpServer::HttpServer()
 {
     running.start();
 }
@@ -199,7 +199,7 @@ std::unique_ptr<HttpServer> HttpServer::Start(const ListenAddress &address, QStr
         close(listening);
         return nullptr;
     }
-    std::unique_ptr<HttpServer> server(new HttpServer(address));
+    std::unique_ptr<HttpServer> server(new HttpServer);
     server->daemon = MHD_start_daemon(
         MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr,
         &ServerCallbacks::Answer, server.get(), MHD_OPTION_LISTEN_SOCKET, listening,
@@ -257,7 +257,7 @@ MHD_Response *HttpServer::Picture(Encoded (FrameEncoder::*encode)(const HandedFr
     if (bFresh) {
         FrameHandover::Want want(handover);
         const std::shared_ptr<const HandedFrame> latest = handover.Latest();
-        frame = handover.NextPicture(latest ? latest->number : 0, FRESH_PICTURE_MS);
+        frame = handover.NextPicture(latest ? latest->Number() : 0, FRESH_PICTURE_MS);
     } else {
         frame = handover.Latest();
     }
@@ -305,7 +305,7 @@ bool HttpServer::NextPart(Stream &stream)
             if (jpeg->isEmpty())
                 return false;
             stream.part = StreamPart(*jpeg);
-            stream.lastNumber = frame->number;
+            stream.lastNumber = frame->Number();
             stream.sent = 0;
             return true;
         }

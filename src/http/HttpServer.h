@@ -42,10 +42,9 @@ public:
     HttpServer &operator=(const HttpServer &) = delete;
 
     FrameHandover &Handover() { return handover; }
-    ListenAddress Address() const { return address; }
 
 private:
-    explicit HttpServer(const ListenAddress &address);
+    HttpServer();
     struct Stream;
 
     // libmicrohttpd's callbacks (HttpServer.cpp), with the server or the
@@ -59,7 +58,6 @@ private:
     bool NextPart(Stream &stream);
     qint64 Uptime() const { return running.elapsed() / 1000; }
 
-    ListenAddress address;
     MHD_Daemon *daemon = nullptr;
     FrameHandover handover;
     FrameEncoder encoder;

@@ -1,12 +1,8 @@
 #include "keep/RawPicture.h"
 
-#include "SharedState.h"
-
 #include <QImageReader>
 
 namespace {
-
-const int LARGEST_SAMPLE = 16383;
 
 // One key a word: Qt's PNG writer files a key with a blank under
 // "Description".
@@ -51,7 +47,7 @@ QString WrongSample(const QImage &picture)
 {
     for (int row = 0; row < FRAME_HEIGHT; ++row) {
         for (int column = 0; column < FRAME_WIDTH; ++column) {
-            if (Line(picture, row)[column] > LARGEST_SAMPLE)
+            if (Line(picture, row)[column] > SAMPLE_MAX)
                 return QStringLiteral("sample %1 at column %2, row %3 does not fit 14 bits")
                     .arg(Line(picture, row)[column])
                     .arg(column)
@@ -63,15 +59,25 @@ QString WrongSample(const QImage &picture)
 
 } // namespace
 
+RawFacts FactsOf(const ShownFrame &frame)
+{
+    RawFacts facts;
+    facts.taken = frame.Arrived();
+    facts.bChecksum = true;
+    facts.checksum = frame.checksum;
+    facts.bCorrected = frame.bCorrected;
+    facts.gain = frame.gain;
+    facts.offset = frame.offset;
+    return facts;
+}
+
 QImage RawPicture(const unsigned char *raw, const RawFacts &facts)
 {
     QImage picture(FRAME_WIDTH, FRAME_HEIGHT, QImage::Format_Grayscale16);
     for (int row = 0; row < FRAME_HEIGHT; ++row) {
         quint16 *line = reinterpret_cast<quint16 *>(picture.scanLine(row));
-        for (int column = 0; column < FRAME_WIDTH; ++column) {
-            const int i = row * FRAME_WIDTH + column;
-            line[column] = static_cast<quint16>(128 * raw[2 * i] + raw[2 * i + 1]);
-        }
+        for (int column = 0; column < FRAME_WIDTH; ++column)
+            line[column] = static_cast<quint16>(DecodeSample(raw, row * FRAME_WIDTH + column));
     }
     SetFacts(picture, facts);
     return picture;
@@ -95,11 +101,8 @@ bool ReadRawPicture(const QString &path, unsigned char *raw, QString &reason)
     if (!reason.isEmpty())
         return false;
     for (int row = 0; row < FRAME_HEIGHT; ++row) {
-        for (int column = 0; column < FRAME_WIDTH; ++column) {
-            const int i = row * FRAME_WIDTH + column;
-            raw[2 * i] = static_cast<unsigned char>(Line(picture, row)[column] >> 7);
-            raw[2 * i + 1] = static_cast<unsigned char>(Line(picture, row)[column] & 0x7F);
-        }
+        for (int column = 0; column < FRAME_WIDTH; ++column)
+            EncodeSample(raw, row * FRAME_WIDTH + column, Line(picture, row)[column]);
     }
     return true;
 }

@@ -6,6 +6,8 @@
 #ifndef KEEP_RAWPICTURE_H
 #define KEEP_RAWPICTURE_H
 
+#include "frame/ShownFrame.h"
+
 #include <QDateTime>
 #include <QImage>
 #include <QString>
@@ -20,6 +22,9 @@ struct RawFacts {
     int offset = 0;
     int frames = 1;          // averaged into it (a reference of several frames)
 };
+
+// What is known of a shown frame; taken is when it was shown.
+RawFacts FactsOf(const ShownFrame &frame);
 
 // The picture of a raw frame (13440 bytes, two 7-bit groups a sample, the
 // upper first): each pixel 128 x upper + lower.

@@ -1,14 +1,8 @@
 #include "keep/ReferenceStore.h"
 
-#include "keep/PictureFiles.h"
-
 #include <QDebug>
 #include <QFileInfo>
 #include <cstring>
-
-ReferenceStore::ReferenceStore(BackgroundWriter &writer) : writer(writer)
-{
-}
 
 void ReferenceStore::SetFramesToAverage(int frames)
 {
@@ -37,13 +31,12 @@ bool ReferenceStore::Take(const unsigned char *frame, bool bNew, unsigned char *
     if (!bNew)
         return false;
     for (int i = 0; i < FRAME_PIXELS; ++i)
-        sums[i] = (framesIn == 0 ? 0 : sums[i]) + 128 * frame[2 * i] + frame[2 * i + 1];
+        sums[i] = (framesIn == 0 ? 0 : sums[i]) + DecodeSample(frame, i);
     if (++framesIn < framesToAverage)
         return false;
     for (int i = 0; i < FRAME_PIXELS; ++i) {
         const int average = (sums[i] + framesToAverage / 2) / framesToAverage; // to the nearest
-        ref[2 * i] = static_cast<unsigned char>(average >> 7);
-        ref[2 * i + 1] = static_cast<unsigned char>(average & 0x7F);
+        EncodeSample(ref, i, average);
     }
     framesIn = 0;
     return true;

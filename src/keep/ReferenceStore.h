@@ -5,23 +5,18 @@
 #ifndef KEEP_REFERENCESTORE_H
 #define KEEP_REFERENCESTORE_H
 
-#include "SharedState.h"
+#include "keep/PictureFiles.h"
 #include "keep/RawPicture.h"
 
 #include <QString>
-
-class BackgroundWriter;
 
 enum { MAX_REFERENCE_FRAMES = 256 };
 
 class ReferenceStore
 {
 public:
-    explicit ReferenceStore(BackgroundWriter &writer);
-
     // 1 (the designed capture) to MAX_REFERENCE_FRAMES.
     void SetFramesToAverage(int frames);
-    int FramesToAverage() const { return framesToAverage; }
 
     // Keeps references in the raw picture file at path from now on: loads
     // the one it holds (true), or logs one line naming the file and why it
@@ -46,13 +41,14 @@ public:
     void Restore(unsigned char *ref);
 
 private:
-    BackgroundWriter &writer;
     int framesToAverage = 1;
     int framesIn = 0;
     int sums[FRAME_PIXELS] = {};  // of the samples averaged so far
     QString file;                 // empty: references are not kept
     bool bKept = false;
     unsigned char kept[RAW_FRAME_SIZE] = {};
+    // Destroyed first: it waits for a reference still being written.
+    BackgroundWriter writer;
 };
 
 #endif

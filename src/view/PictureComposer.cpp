@@ -1,7 +1,5 @@
 #include "view/PictureComposer.h"
 
-#include "GUI.h"
-
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
@@ -93,7 +91,7 @@ QRect DrawReadingBox(QPainter &painter, const QRect &visible, const QRect &block
 
 QPixmap PictureComposer::Compose(const PictureScene &scene)
 {
-    const PictureGeometry geometry(scene.transform, imgSize);
+    const PictureGeometry geometry(scene.transform, PictureSize());
     Enlarge(scene.image8, scene.transform, ColourTable(scene.palette), geometry);
     box = QRect();
     QPainter painter(&canvas);
@@ -117,8 +115,8 @@ QPixmap PictureComposer::Compose(const PictureScene &scene)
 void PictureComposer::Enlarge(const unsigned char *image8, const ViewTransform &transform,
                               const QVector<QRgb> &colours, const PictureGeometry &geometry)
 {
-    if (canvas.size() != imgSize)
-        canvas = QImage(imgSize, QImage::Format_RGB32);
+    if (canvas.size() != PictureSize())
+        canvas = QImage(PictureSize(), QImage::Format_RGB32);
     const QRect rect = geometry.Rect();
     if (rect != canvas.rect())
         canvas.fill(Qt::black);

@@ -85,7 +85,9 @@ QString LevelRange::Name() const
 
 void LevelRange::Convert(const FrameSamples &frame, unsigned char *image8)
 {
-    if (mode == RangeMode::Fixed)
+    if (mode == RangeMode::Design)
+        ConvertAsDesigned(frame, image8);
+    else if (mode == RangeMode::Fixed)
         MapFrame(frame, given.fixed, image8);
     else if (mode == RangeMode::Locked && bWindowKept)
         MapFrame(frame, window, image8);
@@ -129,7 +131,32 @@ template <typename Value> LevelWindow Extremes(Value value)
     return {lo, hi};
 }
 
+// The top 8 of the 14 sample bits.
+void ConvertPlain(const unsigned char *raw, unsigned char *__restrict image8)
+{
+    for (int i = 0; i < FRAME_PIXELS; ++i)
+        image8[i] = static_cast<unsigned char>(DecodeSample(raw, i) >> 6);
+}
+
+// The corrected value's grey level: gain x (4s - 4r + offset) / 256, rounded
+// down and saturated to 0..255.
+void ConvertCorrected(const FrameSamples &frame, unsigned char *__restrict image8)
+{
+    for (int i = 0; i < FRAME_PIXELS; ++i) {
+        const int v = frame.Corrected(i) >> 6;
+        image8[i] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+}
+
 } // namespace
+
+void ConvertAsDesigned(const FrameSamples &frame, unsigned char *image8)
+{
+    if (frame.corrected)
+        ConvertCorrected(frame, image8);
+    else
+        ConvertPlain(frame.raw, image8);
+}
 
 void LevelRange::MapFrame(const FrameSamples &frame, LevelWindow through, unsigned char *image8) const
 {

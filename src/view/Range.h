@@ -1,6 +1,7 @@
-// Which values the 256 levels of the picture stand for: the plain top 8 bits
-// (design), each frame's own coldest to hottest (auto), such a window kept
-// while the scene changes (locked), or a window given at start (LO:HI).
+// Which values the 256 levels of the picture stand for: the top 8 of the 14
+// sample bits, or with the correction the corrected value saturated (design),
+// each frame's own coldest to hottest (auto), such a window kept while the
+// scene changes (locked), or a window given at start (LO:HI).
 #ifndef VIEW_RANGE_H
 #define VIEW_RANGE_H
 
@@ -8,8 +9,6 @@
 
 #include <QString>
 #include <cstdint>
-
-enum { SAMPLE_MAX = 16383 };
 
 // The values shown as level 0 (lo) and level 255 (hi); lo <= hi.
 struct LevelWindow {
@@ -51,6 +50,11 @@ struct RangeSetting {
 // returns false with the reason in error.
 bool ParseRange(const QString &text, RangeSetting &setting, QString &error);
 
+// The design's conversion: with the correction off the top 8 of the 14
+// sample bits, with it on the corrected value shifted right by 6 and
+// saturated to 0..255 (its arithmetic: frame/Frame.h).
+void ConvertAsDesigned(const FrameSamples &frame, unsigned char *image8);
+
 // The range in use and the conversion through it. Convert runs on the
 // conversion worker; Set and Step on the GUI thread between cycles.
 class LevelRange
@@ -62,9 +66,11 @@ public:
     void Step();
     RangeMode Mode() const { return mode; }
     QString Name() const;
-    // Whether frames go through Convert rather than the plain conversion.
+    // Whether frames are mapped through a window rather than by the design's
+    // conversion.
     bool MapsToWindow() const { return mode != RangeMode::Design; }
-    // The frame's value of every pixel mapped through the window into image8.
+    // Every pixel's level into image8: the design's conversion, or the
+    // frame's value mapped through the window.
     void Convert(const FrameSamples &frame, unsigned char *image8);
     // The window of the frame converted last (for design: the whole scale).
     LevelWindow Window() const;

@@ -4,7 +4,7 @@
 #ifndef VIEW_SAMPLES_H
 #define VIEW_SAMPLES_H
 
-#include "SharedState.h"
+#include "frame/ShownFrame.h"
 
 #include <cstdint>
 
@@ -17,24 +17,22 @@ struct FrameSamples {
     int gain;
     int offset;
 
-    // The 14-bit sample of pixel i.
-    static int Sample(const unsigned char *frame, int i)
-    {
-        return ((frame[2 * i] << 7) + frame[2 * i + 1]) & 0x3FFF;
-    }
-    // gain x (4s - 4r + offset) / 4, rounded down (an arithmetic shift). This
-    // shifted right by 6 more and saturated to 0..255 is exactly the grey level
-    // of the corrected conversion, so the reading and the grey picture agree.
-    int Corrected(int i) const { return gain * (4 * Sample(raw, i) - 4 * Sample(ref, i) + offset) >> 2; }
-    int Value(int i) const { return corrected ? Corrected(i) : Sample(raw, i); }
+    int Corrected(int i) const { return CorrectedValue(DecodeSample(raw, i), DecodeSample(ref, i), gain, offset); }
 };
+
+// A shown frame's samples, as they were converted.
+inline FrameSamples SamplesOf(const ShownFrame &frame)
+{
+    const unsigned char *ref = frame.reference ? frame.reference->data() : nullptr;
+    return FrameSamples{frame.raw.data(), ref, frame.bCorrected, frame.gain, frame.offset};
+}
 
 // The quantity of pixel i, one kind of frame each. Loops that write through
 // a __restrict pointer over these become vector code.
 // 14 bits fit 16: vector code then takes twice as many samples at a time.
 struct SampleOf {
     const unsigned char *raw;
-    std::int16_t operator()(int i) const { return static_cast<std::int16_t>(FrameSamples::Sample(raw, i)); }
+    std::int16_t operator()(int i) const { return static_cast<std::int16_t>(DecodeSample(raw, i)); }
 };
 
 struct CorrectedOf {

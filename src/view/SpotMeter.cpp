@@ -1,7 +1,5 @@
 #include "view/SpotMeter.h"
 
-#include <cstring>
-
 QStringList SpotReading::Lines() const
 {
     QStringList lines;
@@ -19,28 +17,9 @@ SpotReading ReadSpot(const FrameSamples &frame, QPoint pixel, FrameValues &scrat
     const int i = pixel.y() * FRAME_WIDTH + pixel.x();
     SpotReading reading;
     reading.pixel = pixel;
-    reading.sample = FrameSamples::Sample(frame.raw, i);
+    reading.sample = DecodeSample(frame.raw, i);
     reading.corrected = frame.corrected;
     reading.frame = scratch.Fill(frame);
     reading.value = scratch[i];
     return reading;
-}
-
-void KeptFrame::Keep(const FrameSamples &frame, const unsigned char *image8, bool windowed,
-                     LevelWindow through)
-{
-    memcpy(raw, frame.raw, RAW_FRAME_SIZE);
-    if (frame.corrected)
-        memcpy(ref, frame.ref, RAW_FRAME_SIZE);
-    memcpy(picture, image8, FRAME_PIXELS);
-    bCorrected = frame.corrected;
-    gain = frame.gain;
-    offset = frame.offset;
-    bWindowed = windowed;
-    window = through;
-}
-
-FrameSamples KeptFrame::Samples() const
-{
-    return FrameSamples{raw, ref, bCorrected, gain, offset};
 }

@@ -1,7 +1,5 @@
 #include "view/Transform.h"
 
-#include "SharedState.h"
-
 #include <algorithm>
 
 namespace {

@@ -3,10 +3,18 @@
 #ifndef VIEW_TRANSFORM_H
 #define VIEW_TRANSFORM_H
 
+#include "frame/Frame.h"
+
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
+
+// The picture area on the screen: the frame six times enlarged.
+inline QSize PictureSize()
+{
+    return QSize(PICTURE_WIDTH, PICTURE_HEIGHT);
+}
 
 // The sensor picture mirrored left to right (when asked), then turned
 // clockwise. Points are pixels: (column, row).

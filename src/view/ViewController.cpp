@@ -1,6 +1,5 @@
 #include "view/ViewController.h"
 
-#include "GUI.h"
 #include "ui_ViewControls.h"
 
 #include <QKeySequence>
@@ -50,8 +49,8 @@ ViewController::~ViewController()
 
 void ViewController::ConnectControls(QWidget *controls)
 {
-    connect(ui->pushButton_Palette, SIGNAL(released()), this, SLOT(PushButton_Palette()));
-    connect(ui->pushButton_Range, SIGNAL(released()), this, SLOT(PushButton_Range()));
+    connect(ui->pushButton_Palette, &QPushButton::released, this, &ViewController::PushButton_Palette);
+    connect(ui->pushButton_Range, &QPushButton::released, this, &ViewController::PushButton_Range);
     // The keys act as the buttons do, in the main window only: the command
     // window takes P and A as text.
     for (auto key : {std::make_pair(Qt::Key_P, ui->pushButton_Palette),
@@ -70,16 +69,13 @@ void ViewController::Apply(const ViewSettings &settings)
     ShowSettings();
 }
 
-QPixmap ViewController::PictureOf(const QImage &frame8, const FrameSamples &samples)
+QPixmap ViewController::PictureOf(const ShownFramePtr &frame)
 {
-    kept.Keep(samples, frame8.constBits(), range.MapsToWindow(), range.Window());
-    shown = ShowsPlainPicture() ? enlarger.Enlarge(frame8, imgSize) : Compose();
+    kept = frame;
+    bKeptWindowed = range.MapsToWindow();
+    keptWindow = range.Window();
+    shown = Picture();
     return shown;
-}
-
-QPixmap ViewController::PictureAsShown() const
-{
-    return ShowsLivePicture() ? shown : QPixmap();
 }
 
 bool ViewController::eventFilter(QObject *watched, QEvent *event)
@@ -122,7 +118,7 @@ void ViewController::Tap(QPoint at)
     QPoint pixel;
     if (bSpot && composer.ReadingBox().contains(at)) {
         bSpot = false;
-    } else if (PictureGeometry(transform, imgSize).SensorPixelAt(at, pixel)) {
+    } else if (PictureGeometry(transform, PictureSize()).SensorPixelAt(at, pixel)) {
         spotPixel = pixel;
         bSpot = true;
     } else {
@@ -136,9 +132,18 @@ void ViewController::Redraw()
 {
     if (!ShowsLivePicture())
         return;
-    const QImage frame8(kept.Image8(), FRAME_WIDTH, FRAME_HEIGHT, FRAME_WIDTH, QImage::Format_Indexed8);
-    shown = ShowsPlainPicture() ? enlarger.Enlarge(frame8, imgSize) : Compose();
+    shown = Picture();
     picture->setPixmap(shown);
+}
+
+QPixmap ViewController::Picture()
+{
+    if (!ShowsPlainPicture())
+        return Compose();
+    // Over the frame's levels, not a copy; without a colour table each
+    // level shows as its own grey.
+    const QImage levels(kept->levels.data(), FRAME_WIDTH, FRAME_HEIGHT, FRAME_WIDTH, QImage::Format_Indexed8);
+    return enlarger.Enlarge(levels, PictureSize());
 }
 
 // The picture area still shows the last picture made here (not the logo).
@@ -149,14 +154,14 @@ bool ViewController::ShowsLivePicture() const
 
 bool ViewController::ShowsPlainPicture() const
 {
-    return palette == Palette::Grey && !kept.Windowed() && transform.IsIdentity() && !bSpot;
+    return palette == Palette::Grey && !bKeptWindowed && transform.IsIdentity() && !bSpot;
 }
 
 QPixmap ViewController::Compose()
 {
     if (bSpot)
-        reading = ReadSpot(kept.Samples(), spotPixel, readingValues);
-    const bool bColourBar = palette != Palette::Grey || kept.Windowed();
+        reading = ReadSpot(SamplesOf(*kept), spotPixel, readingValues);
+    const bool bColourBar = palette != Palette::Grey || bKeptWindowed;
     return composer.Compose(
-        {kept.Image8(), palette, transform, bColourBar, kept.Window(), bSpot ? &reading : nullptr});
+        {kept->levels.data(), palette, transform, bColourBar, keptWindow, bSpot ? &reading : nullptr});
 }

@@ -1,6 +1,7 @@
 // The operator's view of the picture: palette, range, rotation and
 // mirroring, and the spot meter. MainWindow creates one; the conversion
-// worker maps frames through its range, the display step takes its picture.
+// worker converts frames through its range, the display step takes its
+// picture of each frame shown.
 // Without options and without a touch on its controls the picture is the
 // plain grey one, made exactly as before.
 #ifndef VIEW_VIEWCONTROLLER_H
@@ -34,11 +35,11 @@ public:
     void Apply(const ViewSettings &settings);
     // For the conversion worker; it runs while the GUI thread waits.
     LevelRange &Range() { return range; }
-    // The display step: the picture to show for the frame just converted.
-    QPixmap PictureOf(const QImage &frame8, const FrameSamples &samples);
-    // The picture as shown while it is live; null while the picture area
-    // shows anything else (the logo).
-    QPixmap PictureAsShown() const;
+    // The display step: the picture to show for the frame just converted,
+    // which the view keeps for the spot meter and a change of settings.
+    QPixmap PictureOf(const ShownFramePtr &frame);
+    // The frame the picture was last made of; null before the first.
+    const ShownFramePtr &Shown() const { return kept; }
 
     Palette CurrentPalette() const { return palette; }
     const ViewTransform &Transform() const { return transform; }
@@ -61,13 +62,16 @@ private:
     void Redraw();
     bool ShowsLivePicture() const;
     bool ShowsPlainPicture() const;
+    QPixmap Picture();
     QPixmap Compose();
 
     QLabel *picture;
     Palette palette = Palette::Grey;
     LevelRange range;
     ViewTransform transform;
-    KeptFrame kept;
+    ShownFramePtr kept;        // the frame last shown
+    bool bKeptWindowed = false; // it was converted through a window, not as designed
+    LevelWindow keptWindow;     // the window it was converted through
     bool bSpot = false;
     QPoint spotPixel;
     SpotReading reading;

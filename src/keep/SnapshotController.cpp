@@ -1,5 +1,7 @@
-#include "keep/KeepController.h"
+#include "keep/SnapshotController.h"
 
+#include "keep/PictureArea.h"
+#include "keep/RawPicture.h"
 #include "keep/SignalNotifier.h"
 #include "ui_SnapshotControls.h"
 #include "ui_SnapshotNotice.h"
@@ -12,7 +14,6 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QTimer>
-#include <cstring>
 
 namespace {
 
@@ -24,20 +25,15 @@ const int MAX_PENDING = 4;
 
 } // namespace
 
-QImage PictureAsShown(QWidget *picture)
-{
-    return picture->grab().toImage();
-}
-
 QString DefaultSnapshotDirectory()
 {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation))
         .filePath(QStringLiteral("framescope"));
 }
 
-KeepController::KeepController(QWidget *picture, QWidget *parent, const QRect &strip)
+SnapshotController::SnapshotController(QWidget *picture, QWidget *parent, const QRect &strip)
     : QObject(parent), ui(new Ui_SnapshotControls), notice(new Ui_SnapshotNotice), picture(picture),
-      directory(DefaultSnapshotDirectory()), reference(writer)
+      directory(DefaultSnapshotDirectory())
 {
     QWidget *controls = new QWidget(parent);
     ui->setupUi(controls);
@@ -53,27 +49,27 @@ KeepController::KeepController(QWidget *picture, QWidget *parent, const QRect &s
     ConnectControls(controls);
 }
 
-KeepController::~KeepController()
+SnapshotController::~SnapshotController()
 {
     delete ui;
     delete notice;
 }
 
-void KeepController::ConnectControls(QWidget *controls)
+void SnapshotController::ConnectControls(QWidget *controls)
 {
-    connect(ui->pushButton_Snapshot, SIGNAL(released()), this, SLOT(PushButton_Snapshot()));
+    connect(ui->pushButton_Snapshot, &QPushButton::released, this, &SnapshotController::PushButton_Snapshot);
     // In the main window only: the command window takes S as text.
     QShortcut *key = new QShortcut(QKeySequence(Qt::Key_S), controls);
-    connect(key, SIGNAL(activated()), ui->pushButton_Snapshot, SLOT(click()));
+    connect(key, &QShortcut::activated, ui->pushButton_Snapshot, &QPushButton::click);
     // kill -USR1 <pid>, from a script or an ssh session.
     SignalNotifier *usr1 = new SignalNotifier(SIGUSR1, this);
-    connect(usr1, SIGNAL(Raised()), this, SLOT(PushButton_Snapshot()));
-    connect(noticeTimer, SIGNAL(timeout()), noticeBox, SLOT(hide()));
+    connect(usr1, &SignalNotifier::Raised, this, &SnapshotController::PushButton_Snapshot);
+    connect(noticeTimer, &QTimer::timeout, noticeBox, &QWidget::hide);
 }
 
 // Centred near the bottom of the picture, above it in the stacking order; a
 // tap on it reaches the picture beneath.
-void KeepController::PlaceNotice(QWidget *over)
+void SnapshotController::PlaceNotice(QWidget *over)
 {
     noticeBox->setAttribute(Qt::WA_TransparentForMouseEvents);
     QRect place(QPoint(0, 0), noticeBox->size());
@@ -84,42 +80,40 @@ void KeepController::PlaceNotice(QWidget *over)
     noticeBox->hide();
 }
 
-void KeepController::FrameShown(const unsigned char *raw, const RawFacts &facts)
+void SnapshotController::FrameShown(const ShownFramePtr &frame)
 {
-    memcpy(shownRaw, raw, RAW_FRAME_SIZE);
-    shownFacts = facts;
-    bLive = true;
+    shown = frame;
 }
 
 // The picture is grabbed here, on the GUI thread; encoding and writing go to
 // the writer's thread, and the outcome comes back through the event queue.
-void KeepController::PushButton_Snapshot()
+void SnapshotController::PushButton_Snapshot()
 {
-    if (!bLive)
+    if (!shown)
         return Refuse(QStringLiteral("no picture shown"));
     if (iPending >= MAX_PENDING)
         return Refuse(QStringLiteral("still writing the last ones"));
-    RawFacts facts = shownFacts;
+    RawFacts facts = FactsOf(*shown);
     facts.taken = QDateTime::currentDateTime();
-    const QImage shown = PictureAsShown(picture);
-    const QImage raw = RawPicture(shownRaw, facts);
+    const QImage asShown = GrabPictureArea(picture);
+    const QImage raw = RawPicture(shown->raw.data(), facts);
     const QString dir = directory;
     ++iPending;
-    writer.Run([this, dir, facts, shown, raw] {
-        const SnapshotOutcome outcome = WriteSnapshot(dir, facts.taken, shown, raw);
+    writer.Run([this, dir, facts, asShown, raw] {
+        const SnapshotOutcome outcome = WriteSnapshot(dir, facts.taken, asShown, raw);
         if (!outcome.bWritten)
             qDebug().noquote() << "Snapshot" << outcome.path << "not written:" << outcome.reason;
         QMetaObject::invokeMethod(this, [this, outcome] { Finished(outcome); }, Qt::QueuedConnection);
     });
 }
 
-void KeepController::Refuse(const QString &reason)
+void SnapshotController::Refuse(const QString &reason)
 {
     qDebug().noquote() << "Snapshot not taken:" << reason;
     Tell(QStringLiteral("Snapshot not taken: ") + reason);
 }
 
-void KeepController::Finished(const SnapshotOutcome &outcome)
+void SnapshotController::Finished(const SnapshotOutcome &outcome)
 {
     --iPending;
     if (outcome.bWritten)
@@ -128,7 +122,7 @@ void KeepController::Finished(const SnapshotOutcome &outcome)
         Tell(QStringLiteral("Snapshot failed: ") + outcome.reason);
 }
 
-void KeepController::Tell(const QString &text)
+void SnapshotController::Tell(const QString &text)
 {
     notice->label_Notice->setText(text);
     noticeBox->show();

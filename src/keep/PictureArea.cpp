@@ -1,0 +1,8 @@
+#include "keep/PictureArea.h"
+
+#include <QWidget>
+
+QImage GrabPictureArea(QWidget *area)
+{
+    return area->grab().toImage();
+}
