@@ -136,11 +136,8 @@ enum : unsigned char { STX = 0x02, ETX = 0x03, ACK = 0x06 };
 inline QByteArray RawFrame(const std::function<int(int)> &sample)
 {
     QByteArray raw(RAW_FRAME_SIZE, '\0');
-    for (int i = 0; i < FRAME_PIXELS; ++i) {
-        const int s = sample(i) & 0x3FFF;
-        raw[2 * i] = static_cast<char>(s >> 7);
-        raw[2 * i + 1] = static_cast<char>(s & 0x7F);
-    }
+    for (int i = 0; i < FRAME_PIXELS; ++i)
+        EncodeSample(reinterpret_cast<unsigned char *>(raw.data()), i, sample(i) & SAMPLE_MAX);
     return raw;
 }
 

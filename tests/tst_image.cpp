@@ -105,11 +105,7 @@ QImage Drawn(QLabel *label)
 // The top 8 of the 14 bits: a sample of 64 x g to 64 x g + 63 shows grey g.
 Grey PlainOf(const QByteArray &raw)
 {
-    return [raw](int i) {
-        const int s = 128 * static_cast<unsigned char>(raw[2 * i])
-                      + static_cast<unsigned char>(raw[2 * i + 1]);
-        return s / 64;
-    };
+    return [raw](int i) { return DecodeSample(reinterpret_cast<const unsigned char *>(raw.constData()), i) / 64; };
 }
 
 Grey Uniform(int g)

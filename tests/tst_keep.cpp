@@ -49,7 +49,7 @@ double Residual(const unsigned char *frame, const unsigned char *ref)
 {
     double squares = 0;
     for (int i = 0; i < FRAME_PIXELS; ++i) {
-        const int d = (128 * frame[2 * i] + frame[2 * i + 1]) - (128 * ref[2 * i] + ref[2 * i + 1]);
+        const int d = DecodeSample(frame, i) - DecodeSample(ref, i);
         squares += double(d) * d;
     }
     return std::sqrt(squares / FRAME_PIXELS);
