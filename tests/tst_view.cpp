@@ -8,6 +8,7 @@
 #include "ViewerOptions.h"
 #include "GUI.h"
 #include "view/Enlarger.h"
+#include "keep/SnapshotController.h"
 #include "view/ViewController.h"
 #include "WindowCommand.h"
 #include "ui_ViewControls.h"
@@ -83,6 +84,7 @@ private slots:
     void runSpotMeterFollowsMovesAndGoes();
     void plainPictureAsQtScales_data();
     void plainPictureAsQtScales();
+    void oneShownFrameForEveryWatcher();
 
 private:
     void apply(const QStringList &arguments);
@@ -425,6 +427,40 @@ void TestView::plainPictureAsQtScales()
         QCOMPARE(enlarger.Enlarge(frameOf(later), imgSize).toImage().convertToFormat(QImage::Format_RGB32),
                  qtScaled(frameOf(later)));
     QCOMPARE(held.toImage().convertToFormat(QImage::Format_RGB32), qtScaled(frameOf(seed)));
+}
+
+// Whatever watches the picture reads the one value the display step made of
+// the frame: the spot meter and a snapshot hold that very object, and the
+// web server's raw picture carries its samples, checksum and arrival time.
+void TestView::oneShownFrameForEveryWatcher()
+{
+    const quint16 httpPort = FreeTcpPort();
+    apply({"--http", QStringLiteral("127.0.0.1:%1").arg(httpPort)});
+    QList<ShownFramePtr> published;
+    connect(window->pShownFrames, &FrameFeed::Shown, [&published](const ShownFramePtr &frame) { published << frame; });
+    const QPoint pixel(30, 40);
+    window->uCksumRead = 0x1111;
+    ShowFrame(*window, RawFrame([](int i) { return i; }), port->readFd());
+    tap(QPoint(pixel.x() * PICTURE_SCALE + 3, pixel.y() * PICTURE_SCALE + 3));
+    window->uCksumRead = 0x2222;
+    ShowFrame(*window, RawFrame([](int i) { return 3 * i; }), port->readFd());
+
+    QCOMPARE(published.size(), 2);
+    const ShownFrame *last = published.last().get();
+    QCOMPARE(last->number, published.first()->number + 1);
+    QCOMPARE(window->pView->Shown().get(), last);
+    QCOMPARE(window->pSnapshots->Shown().get(), last);
+    QCOMPARE(window->pView->Reading().sample, 3 * (pixel.y() * FRAME_WIDTH + pixel.x()));
+
+    const QByteArray answer = HttpExchange(httpPort, "GET /raw.png HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const QImage raw = QImage::fromData(answer.mid(answer.indexOf("\r\n\r\n") + 4), "PNG");
+    QVERIFY2(!raw.isNull(), answer.left(200).constData());
+    QCOMPARE(raw.text(QStringLiteral("Checksum")), QStringLiteral("2222"));
+    QCOMPARE(raw.text(QStringLiteral("Time")), last->Arrived().toOffsetFromUtc(last->Arrived().offsetFromUtc())
+                                                   .toString(Qt::ISODateWithMs));
+    for (int i : {0, 1, 2000, FRAME_PIXELS - 1})
+        QCOMPARE(int(reinterpret_cast<const quint16 *>(raw.constScanLine(i / FRAME_WIDTH))[i % FRAME_WIDTH]),
+                 last->Sample(i));
 }
 
 #include "tst_view.moc"
