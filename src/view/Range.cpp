@@ -142,8 +142,12 @@ void ConvertPlain(const unsigned char *raw, unsigned char *__restrict image8)
 // down and saturated to 0..255.
 void ConvertCorrected(const FrameSamples &frame, unsigned char *__restrict image8)
 {
+    const unsigned char *raw = frame.raw;
+    const unsigned char *ref = frame.ref;
+    const int gain = frame.gain;
+    const int offset = frame.offset;
     for (int i = 0; i < FRAME_PIXELS; ++i) {
-        const int v = frame.Corrected(i) >> 6;
+        const int v = CorrectedValue(DecodeSample(raw, i), DecodeSample(ref, i), gain, offset) >> 6;
         image8[i] = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
     }
 }
