@@ -16,12 +16,12 @@
 using RawFrameBytes = std::array<unsigned char, RAW_FRAME_SIZE>;
 
 struct ShownFrame {
-    quint64 number = 0;         // frames shown since the viewer started, this one included
-    RawFrameBytes raw {};            // the samples as they arrived, two 7-bit groups each
-    unsigned int checksum = 0;  // as the sensor sent it: the frame's name on both ends of the line
-    qint64 arrivedMsecs = 0;    // when it was shown, since the epoch (QDateTime::currentMSecsSinceEpoch)
-    qint64 arrivedMicros = 0;   // the same on CLOCK_MONOTONIC, the clock the simulator stamps frames with
-    bool bCorrected = false;    // converted against the reference (Apply NUC)
+    quint64 number = 0;        // frames shown since the viewer started, this one included
+    RawFrameBytes raw {};      // the samples as they arrived, two 7-bit groups each
+    unsigned int checksum = 0; // as the sensor sent it: the frame's name on both ends of the line
+    qint64 arrivedMsecs = 0;   // when it was shown, since the epoch (QDateTime::currentMSecsSinceEpoch)
+    qint64 arrivedMicros = 0;  // the same on CLOCK_MONOTONIC, the clock the simulator stamps frames with
+    bool bCorrected = false;   // converted against the reference (Apply NUC)
     int gain = 1;
     int offset = 0;
     // The reference it was corrected against; shared by every frame shown

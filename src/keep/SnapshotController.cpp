@@ -18,7 +18,7 @@
 namespace {
 
 const int NOTICE_MS = 1000;
-const int NOTICE_MARGIN = 20;  // between the confirmation and the picture's bottom edge
+const int NOTICE_MARGIN = 20; // between the confirmation and the picture's bottom edge
 // Each one waiting holds a picture of about 1 MB: a flood of signals on a
 // slow card must not pile them up.
 const int MAX_PENDING = 4;
@@ -103,7 +103,8 @@ void SnapshotController::PushButton_Snapshot()
         const SnapshotOutcome outcome = WriteSnapshot(dir, facts.taken, asShown, raw);
         if (!outcome.bWritten)
             qDebug().noquote() << "Snapshot" << outcome.path << "not written:" << outcome.reason;
-        QMetaObject::invokeMethod(this, [this, outcome] { Finished(outcome); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { Finished(outcome); }, Qt::QueuedConnection);
     });
 }
 

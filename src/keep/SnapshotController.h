@@ -56,8 +56,8 @@ private:
     QWidget *noticeBox;
     QTimer *noticeTimer;
     QString directory;
-    ShownFramePtr shown;           // null: the picture area shows no frame
-    int iPending = 0;              // snapshots handed to the writer, not yet written
+    ShownFramePtr shown; // null: the picture area shows no frame
+    int iPending = 0;    // snapshots handed to the writer, not yet written
     // Destroyed last: it waits for what is queued while this is still a QObject.
     BackgroundWriter writer;
 };
