@@ -35,7 +35,7 @@ struct Answer {
 
 QByteArray Get(const QByteArray &path, const QByteArray &method = "GET")
 {
-    return method + " " + path + " HTTP/1.1\r\nHost: board\r\nConnection: close\r\n\r\n";
+    return method + " " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
 }
 
 // The whole JPEGs of a multipart stream read for a while (asked with

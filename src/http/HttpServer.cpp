@@ -1,11 +1,13 @@
 #include "http/HttpServer.h"
 
+#include "http/RequestTarget.h"
 #include "http/StatusPage.h"
 
 #include <QRegularExpression>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <microhttpd.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,23 +17,30 @@ namespace {
 
 const char DEFAULT_HOST[] = "127.0.0.1";
 const char BOUNDARY[] = "framescope";
-// libmicrohttpd's own limit turns connections away without a word: it stays
-// well above ours, so that the ones over ours hear why (503).
+// libmicrohttpd's own limits turn connections away without a word. A
+// connection holds no place until its request is answered, so these are
+// what keeps idle and trickling sockets from taking every thread: a few per
+// client address, and well above our places in all.
 const unsigned int CONNECTION_LIMIT = 64;
-// A connection that moves no byte for this long is closed: a client that
-// stopped reading gives its place back.
-const unsigned int IDLE_SECONDS = 20;
+const unsigned int CONNECTIONS_PER_ADDRESS = 4;
+// A connection that moves no byte for this long is closed: one that is slow
+// to send its request, or idle between requests.
+const unsigned int REQUEST_SECONDS = 3;
+// A stream whose client has read nothing for this long is closed: a stalled
+// reader gives its place back. Its socket buffers a few parts at most, so
+// that a client that stops reading stalls the stream at once, not after
+// megabytes the kernel would otherwise take for it.
+const unsigned int STALL_SECONDS = 5;
+const int STREAM_SEND_BUFFER = 64 * 1024;
 const size_t STACK_SIZE = 512 * 1024; // per connection thread; encoding needs little
 const int LISTEN_BACKLOG = 16;
 const size_t STREAM_BLOCK = 64 * 1024;
 const int FRESH_PICTURE_MS = 2000; // /frame.png waits this long for the next frame shown
 const int WAIT_SLICE_MS = 1000;    // a waiting stream looks for a closed client this often
 // A still picture (the wire is quiet) is sent again this often, so that the
-// idle limit does not end a stream whose client is reading.
-const int REPEAT_MS = 5000;
+// stall limit does not end a stream whose client is reading.
+const int REPEAT_MS = 2000;
 const int RETRY_SECONDS = 5;
-
-int admittedMark; // the socket context of an admitted connection
 
 MHD_Response *Bytes(const QByteArray &bytes, const char *type)
 {
@@ -49,14 +58,25 @@ MHD_Response *Text(const char *text)
     return Bytes(QByteArray(text) + '\n', "text/plain; charset=utf-8");
 }
 
-// The client has closed its side: nothing it asked for is worth making now.
+// The client has hung up or its connection failed: nothing it asked for is
+// worth making now. A client that only closed its sending side (as an
+// HTTP/1.0 client may, once its request is out) still reads.
 bool ClientGone(MHD_Connection *connection)
 {
     const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     if (info == nullptr)
         return false;
-    pollfd watched {info->connect_fd, POLLRDHUP, 0};
-    return poll(&watched, 1, 0) > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    pollfd watched {info->connect_fd, 0, 0};
+    return poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+// The stream's headers for HEAD, without a body or a length: the answer's
+// size is unknown, as the stream's own. HTTP/1.0 style, since libmicrohttpd
+// 0.9.75 would end a chunked answer to HEAD with a last chunk, bytes a
+// keep-alive client takes for the start of the next answer.
+ssize_t NoBody(void *, uint64_t, char *, size_t)
+{
+    return MHD_CONTENT_READER_END_OF_STREAM;
 }
 
 QByteArray StreamPart(const QByteArray &jpeg)
@@ -71,6 +91,13 @@ QString Reason(int error)
 }
 
 } // namespace
+
+// What the server knows of one request, from its request line to its end.
+struct HttpServer::Request {
+    bool bNulInTarget = false; // "%00" in the target as sent, which the path no longer shows
+    bool bHeadersIn = false;   // the next call of the handler answers
+    bool bPlace = false;       // holds one of the MAX_CLIENTS places
+};
 
 // One client's stream: the part being sent and the frame it shows.
 struct HttpServer::Stream {
@@ -87,29 +114,32 @@ struct HttpServer::Stream {
 };
 
 struct ServerCallbacks {
+    // The first look at a request, with its target as sent: the request's
+    // context is made here.
+    static void *TargetSeen(void *, const char *target, MHD_Connection *)
+    {
+        HttpServer::Request *request = new HttpServer::Request;
+        request->bNulInTarget = QByteArray(target).toLower().contains("%00");
+        return request;
+    }
+
+    // Called first when the headers are in, then once more for each piece
+    // of a body and once at its end: the answer goes out on that last call,
+    // so that a connection can carry the next request after it.
     static MHD_Result Answer(void *cls, MHD_Connection *connection, const char *url, const char *method,
-                             const char *, const char *, size_t *, void **)
+                             const char *, const char *, size_t *bodySize, void **context)
     {
         HttpServer &server = *static_cast<HttpServer *>(cls);
-        int status = MHD_HTTP_OK;
-        MHD_Response *response = nullptr;
-        if (!server.Admitted(connection)) {
-            status = MHD_HTTP_SERVICE_UNAVAILABLE;
-            response = Text("busy: at most 8 clients at once");
-            if (response != nullptr) {
-                MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER,
-                                        QByteArray::number(RETRY_SECONDS).constData());
-                MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
-            }
-        } else if (strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
-            status = MHD_HTTP_METHOD_NOT_ALLOWED;
-            response = Text("only GET and HEAD: this server only shows");
-            if (response != nullptr)
-                MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
-        } else {
-            const bool bHead = strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
-            response = server.Respond(connection, QByteArray(url), bHead, status);
+        HttpServer::Request *request = static_cast<HttpServer::Request *>(*context);
+        if (request == nullptr)
+            return MHD_NO;
+        if (!request->bHeadersIn || *bodySize != 0) {
+            request->bHeadersIn = true;
+            *bodySize = 0; // a body is not read: only GET and HEAD are served
+            return MHD_YES;
         }
+        int status = MHD_HTTP_OK;
+        MHD_Response *response = server.Answer(connection, *request, url, method, status);
         if (response == nullptr)
             return MHD_NO;
         const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned int>(status), response);
@@ -117,18 +147,14 @@ struct ServerCallbacks {
         return queued;
     }
 
-    static void Notify(void *cls, MHD_Connection *, void **socketContext, MHD_ConnectionNotificationCode code)
+    // The answer has gone out, or the connection ended first.
+    static void Completed(void *cls, MHD_Connection *, void **context, MHD_RequestTerminationCode)
     {
-        HttpServer &server = *static_cast<HttpServer *>(cls);
-        std::lock_guard<std::mutex> held(server.clientsLock);
-        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            const bool bRoom = server.clients < HttpServer::MAX_CLIENTS;
-            server.clients += bRoom ? 1 : 0;
-            *socketContext = bRoom ? &admittedMark : nullptr;
-        } else if (*socketContext == &admittedMark) {
-            --server.clients;
-            *socketContext = nullptr;
-        }
+        HttpServer::Request *request = static_cast<HttpServer::Request *>(*context);
+        if (request != nullptr && request->bPlace)
+            static_cast<HttpServer *>(cls)->GivePlaceBack();
+        delete request;
+        *context = nullptr;
     }
 
     static ssize_t StreamRead(void *cls, uint64_t, char *to, size_t room)
@@ -199,16 +225,26 @@ std::unique_ptr<HttpServer> HttpServer::Start(const ListenAddress &address, QStr
         close(listening);
         return nullptr;
     }
+    // libmicrohttpd closes the socket it is given when it stops, and on some
+    // of its failure paths: it gets a duplicate, so that ours is closed here
+    // once, whatever it does.
+    const int handed = fcntl(listening, F_DUPFD_CLOEXEC, 0);
+    if (handed < 0) {
+        error += Reason(errno);
+        close(listening);
+        return nullptr;
+    }
     std::unique_ptr<HttpServer> server(new HttpServer);
     server->daemon = MHD_start_daemon(
         MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr,
-        &ServerCallbacks::Answer, server.get(), MHD_OPTION_LISTEN_SOCKET, listening,
-        MHD_OPTION_CONNECTION_LIMIT, CONNECTION_LIMIT, MHD_OPTION_CONNECTION_TIMEOUT, IDLE_SECONDS,
-        MHD_OPTION_NOTIFY_CONNECTION, &ServerCallbacks::Notify, server.get(),
+        &ServerCallbacks::Answer, server.get(), MHD_OPTION_LISTEN_SOCKET, handed, MHD_OPTION_CONNECTION_LIMIT,
+        CONNECTION_LIMIT, MHD_OPTION_PER_IP_CONNECTION_LIMIT, CONNECTIONS_PER_ADDRESS,
+        MHD_OPTION_CONNECTION_TIMEOUT, REQUEST_SECONDS, MHD_OPTION_URI_LOG_CALLBACK, &ServerCallbacks::TargetSeen,
+        server.get(), MHD_OPTION_NOTIFY_COMPLETED, &ServerCallbacks::Completed, server.get(),
         MHD_OPTION_THREAD_STACK_SIZE, STACK_SIZE, MHD_OPTION_END);
+    close(listening);
     if (server->daemon == nullptr) {
         error += QStringLiteral("the web server did not start");
-        close(listening);
         return nullptr;
     }
     error.clear();
@@ -224,10 +260,59 @@ HttpServer::~HttpServer()
         MHD_stop_daemon(daemon);
 }
 
-bool HttpServer::Admitted(MHD_Connection *connection) const
+// The checks that cost nothing come first; a place is taken only by an
+// answer that will be made.
+MHD_Response *HttpServer::Answer(MHD_Connection *connection, Request &request, const char *target,
+                                 const char *method, int &status)
 {
-    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info != nullptr && info->socket_context == &admittedMark;
+    QByteArray path;
+    QByteArray authority;
+    const char *host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+    if (request.bNulInTarget || !SplitTarget(QByteArray(target), path, authority)) {
+        status = MHD_HTTP_BAD_REQUEST;
+        return Text("bad request: the target is not a path of this server");
+    }
+    if (!authority.isEmpty() ? !HostIsOurs(authority, ownNames) : host != nullptr && !HostIsOurs(host, ownNames)) {
+        status = MHD_HTTP_MISDIRECTED_REQUEST;
+        return Text("misdirected: this server answers to its own names and addresses only");
+    }
+    if (strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
+        status = MHD_HTTP_METHOD_NOT_ALLOWED;
+        MHD_Response *response = Text("only GET and HEAD: this server only shows");
+        if (response != nullptr)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+        return response;
+    }
+    request.bPlace = TakePlace();
+    if (!request.bPlace)
+        return Busy(status);
+    return Respond(connection, path, strcmp(method, MHD_HTTP_METHOD_HEAD) == 0, status);
+}
+
+MHD_Response *HttpServer::Busy(int &status)
+{
+    status = MHD_HTTP_SERVICE_UNAVAILABLE;
+    MHD_Response *response = Text("busy: at most 8 clients at once");
+    if (response != nullptr) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, QByteArray::number(RETRY_SECONDS).constData());
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    }
+    return response;
+}
+
+bool HttpServer::TakePlace()
+{
+    std::lock_guard<std::mutex> held(clientsLock);
+    if (clients >= MAX_CLIENTS)
+        return false;
+    ++clients;
+    return true;
+}
+
+void HttpServer::GivePlaceBack()
+{
+    std::lock_guard<std::mutex> held(clientsLock);
+    --clients;
 }
 
 // Only these paths exist; nothing is ever read from the disk.
@@ -271,24 +356,41 @@ MHD_Response *HttpServer::Picture(Encoded (FrameEncoder::*encode)(const HandedFr
     return Bytes(*bytes, "image/png");
 }
 
-// HEAD gets the headers alone: libmicrohttpd 0.9.75 would end a chunked
-// answer to HEAD with a last chunk, bytes a keep-alive client takes for the
-// start of the next answer.
+// HEAD gets the headers alone (NoBody). A stream's client that reads
+// nothing for STALL_SECONDS is closed.
 MHD_Response *HttpServer::OpenStream(MHD_Connection *connection, bool bHead)
 {
     const QByteArray type = QByteArray("multipart/x-mixed-replace; boundary=") + BOUNDARY;
-    if (bHead)
-        return Bytes(QByteArray(), type.constData());
-    Stream *stream = new Stream(*this, connection);
-    MHD_Response *response = MHD_create_response_from_callback(
-        MHD_SIZE_UNKNOWN, STREAM_BLOCK, &ServerCallbacks::StreamRead, stream, &ServerCallbacks::StreamEnd);
-    if (response == nullptr) {
-        delete stream;
-        return nullptr;
+    MHD_Response *response = nullptr;
+    if (bHead) {
+        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, STREAM_BLOCK, &NoBody, nullptr, nullptr);
+        if (response == nullptr || MHD_set_response_options(response, MHD_RF_HTTP_VERSION_1_0_ONLY,
+                                                             MHD_RO_END) != MHD_YES) {
+            if (response != nullptr)
+                MHD_destroy_response(response);
+            return nullptr;
+        }
+    } else {
+        Stream *stream = new Stream(*this, connection);
+        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, STREAM_BLOCK, &ServerCallbacks::StreamRead,
+                                                     stream, &ServerCallbacks::StreamEnd);
+        if (response == nullptr) {
+            delete stream;
+            return nullptr;
+        }
+        LimitStall(connection);
     }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type.constData());
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
     return response;
+}
+
+void HttpServer::LimitStall(MHD_Connection *connection)
+{
+    MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, STALL_SECONDS);
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info != nullptr)
+        setsockopt(info->connect_fd, SOL_SOCKET, SO_SNDBUF, &STREAM_SEND_BUFFER, sizeof STREAM_SEND_BUFFER);
 }
 
 // Waits for a frame newer than the one sent last and makes its part: a

@@ -1,13 +1,16 @@
 // The viewer's read-only web server (libmicrohttpd): the page, the MJPEG
 // stream, the picture as shown, the raw samples and the status, read from
 // the frame hand-over. Each connection has a thread of its own, so a client
-// that stalls holds nothing but its own connection; at most MAX_CLIENTS are
-// served at once, the others get 503. Needs no window.
+// that stalls holds nothing but its own connection. At most MAX_CLIENTS
+// requests are answered at once, the others get 503; a place is taken by an
+// answer, not by a connection, so idle and keep-alive connections hold none.
+// Needs no window.
 #ifndef HTTP_HTTPSERVER_H
 #define HTTP_HTTPSERVER_H
 
 #include "http/FrameEncoder.h"
 #include "http/FrameHandover.h"
+#include "http/RequestTarget.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -45,16 +48,22 @@ public:
 
 private:
     HttpServer();
+    struct Request;
     struct Stream;
 
     // libmicrohttpd's callbacks (HttpServer.cpp), with the server or the
     // stream as their first argument.
     friend struct ServerCallbacks;
 
-    bool Admitted(MHD_Connection *connection) const;
+    MHD_Response *Answer(MHD_Connection *connection, Request &request, const char *target, const char *method,
+                         int &status);
+    MHD_Response *Busy(int &status);
+    bool TakePlace();
+    void GivePlaceBack();
     MHD_Response *Respond(MHD_Connection *connection, const QByteArray &path, bool bHead, int &status);
     MHD_Response *Picture(Encoded (FrameEncoder::*encode)(const HandedFrame &), bool bFresh, int &status);
     MHD_Response *OpenStream(MHD_Connection *connection, bool bHead);
+    static void LimitStall(MHD_Connection *connection);
     bool NextPart(Stream &stream);
     qint64 Uptime() const { return running.elapsed() / 1000; }
 
@@ -62,8 +71,9 @@ private:
     FrameHandover handover;
     FrameEncoder encoder;
     QElapsedTimer running;
+    const QByteArrayList ownNames = OwnHostNames();
     std::mutex clientsLock;
-    int clients = 0; // connections admitted and still open
+    int clients = 0; // answers being made or sent
 };
 
 #endif
