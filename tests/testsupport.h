@@ -11,6 +11,8 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPixmap>
@@ -324,6 +326,20 @@ private:
     const char *previous;
     bool active = false;
 };
+
+// Everything beneath dir, as paths relative to it in order: hidden and
+// temporary files and empty directories too, all that a failed write could
+// leave behind.
+inline QStringList EntriesUnder(const QString &dir)
+{
+    QStringList entries;
+    QDirIterator found(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+    while (found.hasNext())
+        entries << QDir(dir).relativeFilePath(found.next());
+    entries.sort();
+    return entries;
+}
 
 // The device node that port discovery finds: <dir>/ttyUSB0, a link to the
 // slave side of a pseudo-terminal.

@@ -193,25 +193,41 @@ void TestKeep::failedSnapshotLeavesNoFile_data()
     QTest::addColumn<QString>("dir");
     QTest::addColumn<QString>("limit"); // ulimit -f, in KiB
     QTest::addColumn<QString>("reason");
-    QTest::newRow("unwritable directory") << "a-file/snapshots" << "unlimited" << "Not a directory";
-    QTest::newRow("full disk") << "full" << "1" << "File too large";
+    QTest::addColumn<bool>("blocked");     // the directory cannot be made by anyone, root included
+    QTest::addColumn<QStringList>("left"); // all that the row's own directory holds afterwards
+    // Under a regular file: permission bits would not stop root, a file does.
+    QTest::newRow("unwritable directory") << "a-file/snapshots" << "unlimited" << "Not a directory" << true
+                                          << QStringList{"a-file"};
+    QTest::newRow("full disk") << "full" << "1" << "File too large" << false << QStringList{"a-file", "full"};
 }
 
 // The real program on SIGUSR1, where the directory cannot be made or every
 // file is cut off at 1 KiB as on a full card (SIGXFSZ ignored, so a write
 // fails with EFBIG): one line naming the file and the reason per snapshot,
-// each one tried again, no file left, not even half of one, and frames go
-// on being shown.
+// each one tried again, no file left anywhere around the directory, not even
+// half of one or a temporary one, and frames go on being shown.
 void TestKeep::failedSnapshotLeavesNoFile()
 {
     QFETCH(QString, dir);
     QFETCH(QString, limit);
     QFETCH(QString, reason);
+    QFETCH(bool, blocked);
+    QFETCH(QStringList, left);
     const QString tag = QTest::currentDataTag();
-    dir = files.filePath(dir);
-    QFile blocker(files.filePath("a-file"));
+    // A directory of the row's own, so that anything written beside the
+    // snapshot directory shows up in its listing.
+    const QString root = files.filePath(QString(tag).replace(' ', '-'));
+    QVERIFY(QDir().mkpath(root));
+    dir = root + "/" + dir;
+    QFile blocker(root + "/a-file");
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
+    if (blocked) {
+        // As the test runs (root in CI), so for the viewer too.
+        QVERIFY(!QDir().mkpath(dir));
+        QFile probe(dir + "/probe");
+        QVERIFY(!probe.open(QIODevice::WriteOnly));
+    }
     const QString link = files.filePath("tty-" + tag);
     Simulator sim(link, {});
     QVERIFY(sim.started());
@@ -245,7 +261,8 @@ void TestKeep::failedSnapshotLeavesNoFile()
                                     + "/framescope-[-0-9]+\\.png not written: " + reason + "\n");
     QCOMPARE(log.count(failed), 2);
     QCOMPARE(log.count("Snapshot"), 2);
-    QVERIFY2(FilesIn(dir).isEmpty(), qPrintable(FilesIn(dir).join(' ')));
+    QCOMPARE(EntriesUnder(root), left);
+    QCOMPARE(QFileInfo(blocker.fileName()).size(), qint64(0));
 }
 
 // A reference taken with --reference outlives Stop, is in its file, and
