@@ -267,12 +267,13 @@ void TestKeep::failedSnapshotLeavesNoFile()
 
 // A reference taken with --reference outlives Stop, is in its file, and
 // after a restart "Apply NUC" is available at once and corrects the same
-// frame into the same picture.
+// frame into the same picture, the one the reference predicts.
 void TestKeep::referenceSurvivesStopAndRestart()
 {
     const QString file = files.filePath("kept/reference.png");
     const QByteArray ref = RawFrame([](int i) { return 6000 + (i * 37) % 900; });
-    const QByteArray scene = RawFrame([](int i) { return 6000 + (i * 37) % 900 + (i % 211) * 60; });
+    // Within 14 bits, as the sensor's samples are.
+    const QByteArray scene = RawFrame([](int i) { return 6000 + (i * 37) % 900 + (i % 211) * 40; });
     // A run that checks Apply NUC and shows the scene corrected.
     const auto correctScene = [&](const Pty &pty) {
         QImage picture;
@@ -312,7 +313,15 @@ void TestKeep::referenceSurvivesStopAndRestart()
     QVERIFY(window->ui->checkBox_ApplyNUC->isEnabled());
     FakeAdapter adapter;
     QVERIFY(adapter.ok);
-    QCOMPARE(correctScene(adapter.pty), before);
+    const QImage after = correctScene(adapter.pty);
+    QCOMPARE(after, before);
+    // Corrected, each pixel's grey is the top bits of the scene less the
+    // reference; uncorrected, every pixel would be 93 levels lighter or more.
+    for (int i = 0; i < FRAME_PIXELS; ++i) {
+        const int level = ((i % 211) * 40) >> 6;
+        const QPoint middle = QPoint(i % FRAME_WIDTH, i / FRAME_WIDTH) * 6 + QPoint(3, 3);
+        QCOMPARE(after.pixel(middle), qRgb(level, level, level));
+    }
 }
 
 void TestKeep::badReferenceFileIsRefused_data()
