@@ -528,19 +528,42 @@ private:
     QString output;
 };
 
-// A TCP port of the loopback that nothing listens on at this moment.
-inline quint16 FreeTcpPort()
+// A TCP port of the loopback kept for the test while the object lives: a
+// socket bound to it with SO_REUSEADDR that never listens. The kernel gives
+// that port to no one else meanwhile (no bind to port 0, no outgoing
+// connection), yet a program that binds with SO_REUSEADDR itself, as the
+// viewer's web server does, may still take it and listen. A port closed
+// again before the program starts could be taken in between; and the viewer
+// refuses port 0, so it cannot choose one itself and say which.
+class ReservedTcpPort
 {
-    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr *>(&address), size);
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
-    close(probe);
-    return ntohs(address.sin_port);
-}
+public:
+    ReservedTcpPort() : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        const int on = 1;
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0
+            && bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0
+            && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~ReservedTcpPort()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    ReservedTcpPort(const ReservedTcpPort &) = delete;
+    ReservedTcpPort &operator=(const ReservedTcpPort &) = delete;
+    // 0 when none could be had.
+    quint16 number() const { return port; }
+
+private:
+    int fd;
+    quint16 port = 0;
+};
 
 // A plain TCP client of the loopback: connected, or isOpen() false.
 class TcpClient

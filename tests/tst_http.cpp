@@ -91,6 +91,7 @@ private:
     int framesShownWithin(int ms);
 
     QTemporaryDir files;
+    ReservedTcpPort reserved; // the viewer's, kept from others until the suite ends
     quint16 port = 0;
     std::unique_ptr<Simulator> sim;
     QProcess viewer;
@@ -122,7 +123,8 @@ void TestHttp::initTestCase()
 {
     QVERIFY(StandardDescriptorsTaken());
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE")).isExecutable());
-    port = FreeTcpPort();
+    port = reserved.number();
+    QVERIFY(port != 0);
     sim.reset(new Simulator(files.filePath("tty"), {}));
     startViewer(viewer, *sim, files.filePath("tty"), port, {"--palette", "iron", "--rotate", "90"});
 }
@@ -207,9 +209,10 @@ void TestHttp::rawPngIsTheFrameSent()
     const QString link = files.filePath("gradient");
     Simulator gradient(link, {"--pattern", "gradient"});
     QProcess child;
-    const quint16 own = FreeTcpPort();
-    startViewer(child, gradient, link, own, {});
-    const QImage raw = QImage::fromData(Answer(HttpExchange(own, Get("/raw.png"))).body, "PNG");
+    const ReservedTcpPort own;
+    QVERIFY(own.number() != 0);
+    startViewer(child, gradient, link, own.number(), {});
+    const QImage raw = QImage::fromData(Answer(HttpExchange(own.number(), Get("/raw.png"))).body, "PNG");
     child.terminate();
     child.waitForFinished(10000);
     QCOMPARE(raw.format(), QImage::Format_Grayscale16);
