@@ -285,6 +285,19 @@ inline QPixmap ShownPixmap(const QLabel *label)
 #endif
 }
 
+// Whether every pixel of a picture outside rect is black, as around a
+// turned picture.
+inline bool BlackOutside(const QImage &picture, const QRect &rect)
+{
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (!rect.contains(x, y) && picture.pixel(x, y) != qRgb(0, 0, 0))
+                return false;
+        }
+    }
+    return true;
+}
+
 // Whether every byte of a block is 0.
 inline bool AllZero(const unsigned char *block, int size)
 {

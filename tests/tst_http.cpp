@@ -198,12 +198,17 @@ void TestHttp::statusTellsTheViewer()
     QVERIFY(page.contains("<td id=\"palette\">iron</td>"));
     QVERIFY(page.contains("src=\"/stream.mjpg\""));
     QVERIFY(!page.contains("http://") && !page.contains("https://"));
-    // The picture as shown, turned: 80 x 84 pixels five times enlarged, in colour.
+    // The picture as shown, turned: 80 x 84 pixels five times enlarged, in
+    // colour, black beside.
     const QImage shown = QImage::fromData(Answer(HttpExchange(port, Get("/frame.png"))).body, "PNG");
     QCOMPARE(shown.size(), QSize(504, 480));
     QVERIFY(!shown.allGray());
+    QVERIFY(BlackOutside(shown, QRect(52, 30, 400, 420)));
 }
 
+// Turned a quarter clockwise, the viewer serves the samples as the sensor
+// sent them, and the picture as shown turned: each of the gradient's pixels
+// where the turn puts it, black beside.
 void TestHttp::rawPngIsTheFrameSent()
 {
     const QString link = files.filePath("gradient");
@@ -211,8 +216,9 @@ void TestHttp::rawPngIsTheFrameSent()
     QProcess child;
     const ReservedTcpPort own;
     QVERIFY(own.number() != 0);
-    startViewer(child, gradient, link, own.number(), {});
+    startViewer(child, gradient, link, own.number(), {"--rotate", "90"});
     const QImage raw = QImage::fromData(Answer(HttpExchange(own.number(), Get("/raw.png"))).body, "PNG");
+    const QImage shown = QImage::fromData(Answer(HttpExchange(own.number(), Get("/frame.png"))).body, "PNG");
     child.terminate();
     child.waitForFinished(10000);
     QCOMPARE(raw.format(), QImage::Format_Grayscale16);
@@ -220,6 +226,16 @@ void TestHttp::rawPngIsTheFrameSent()
     for (int i = 0; i < FRAME_PIXELS; ++i) {
         const quint16 sample = reinterpret_cast<const quint16 *>(raw.constScanLine(i / FRAME_WIDTH))[i % FRAME_WIDTH];
         QCOMPARE(int(sample), i * 16383 / 6719);
+    }
+    QCOMPARE(shown.size(), QSize(504, 480));
+    const QRect turned(52, 30, 400, 420); // 80 x 84 pixels five times enlarged, centred
+    QVERIFY(BlackOutside(shown, turned));
+    for (int v = 0; v < FRAME_WIDTH; ++v) {
+        for (int u = 0; u < FRAME_HEIGHT; ++u) {
+            const int i = (FRAME_HEIGHT - 1 - u) * FRAME_WIDTH + v; // the sensor's pixel shown there
+            const int level = i * 16383 / 6719 >> 6;
+            QCOMPARE(shown.pixel(turned.topLeft() + QPoint(5 * u + 2, 5 * v + 2)), qRgb(level, level, level));
+        }
     }
 }
 
