@@ -19,6 +19,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QSet>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -577,6 +578,33 @@ private:
     int fd;
     quint16 port = 0;
 };
+
+// The TCP connections a process holds open, its listening sockets aside, as
+// the kernel lists them: a server's clients that it has not let go of yet.
+inline int ConnectionsOf(qint64 pid)
+{
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    QSet<QByteArray> sockets; // the inodes of the process's sockets
+    for (const QString &name : QDir(fds).entryList(QDir::Files | QDir::System)) {
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fds + '/' + name);
+        if (readlink(link.constData(), target, sizeof target - 1) > 0
+            && QByteArray(target).startsWith("socket:["))
+            sockets.insert(QByteArray(target).mid(8).chopped(1));
+    }
+    QFile table(QStringLiteral("/proc/%1/net/tcp").arg(pid));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    int connections = 0;
+    table.readLine(); // the column names
+    for (QByteArray line = table.readLine(); !line.isEmpty(); line = table.readLine()) {
+        // sl local remote state queues timer retransmits uid timeout inode ...
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 9 && fields[3] != "0A" && sockets.contains(fields[9])) // 0A: listening
+            ++connections;
+    }
+    return connections;
+}
 
 // A plain TCP client of the loopback: connected, or isOpen() false.
 class TcpClient
