@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include "keep/KeepController.h"
+#include "keep/SignalNotifier.h"
 #include "ui_SnapshotControls.h"
 #include "ui_SnapshotNotice.h"
 
@@ -72,6 +73,8 @@ private slots:
     void badReferenceFileIsRefused();
     void averageCountsEachFrameOnce();
     void averagedReferenceLeavesLessNoise();
+    void signalNotifiersKeepToTheirSignals_data();
+    void signalNotifiersKeepToTheirSignals();
 
 private:
     void apply(const QStringList &arguments);
@@ -436,6 +439,47 @@ void TestKeep::averagedReferenceLeavesLessNoise()
         init();
     }
     QVERIFY2(residuals[1] < 0.85 * residuals[0], qPrintable(QString("%1 %2").arg(residuals[0]).arg(residuals[1])));
+}
+
+void TestKeep::signalNotifiersKeepToTheirSignals_data()
+{
+    QTest::addColumn<bool>("usr1First");
+    QTest::addColumn<bool>("usr1Lent"); // to a third notifier for a while, which then gives it back
+    QTest::newRow("SIGUSR1 taken first") << true << false;
+    QTest::newRow("SIGUSR2 taken first") << false << false;
+    QTest::newRow("SIGUSR1 lent and given back") << true << true;
+}
+
+// Notifiers of SIGUSR1 and SIGUSR2 alive at once, above the window's own of
+// SIGUSR1: each signal reaches its own notifier and never the other,
+// whichever was made first. A signal raised is handled on this thread before
+// raise() returns; one sent to the process may be taken by any thread.
+void TestKeep::signalNotifiersKeepToTheirSignals()
+{
+    QFETCH(bool, usr1First);
+    QFETCH(bool, usr1Lent);
+    std::unique_ptr<SignalNotifier> usr1;
+    if (usr1First)
+        usr1.reset(new SignalNotifier(SIGUSR1, nullptr));
+    SignalNotifier usr2(SIGUSR2, nullptr);
+    if (!usr1First)
+        usr1.reset(new SignalNotifier(SIGUSR1, nullptr));
+    QSignalSpy ones(usr1.get(), &SignalNotifier::Raised);
+    QSignalSpy twos(&usr2, &SignalNotifier::Raised);
+    if (usr1Lent) {
+        SignalNotifier lent(SIGUSR1, nullptr);
+        QSignalSpy lentOnes(&lent, &SignalNotifier::Raised);
+        QCOMPARE(raise(SIGUSR1), 0);
+        QTRY_COMPARE(lentOnes.count(), 1);
+    }
+    QCOMPARE(raise(SIGUSR1), 0);
+    QTRY_COMPARE(ones.count(), 1);
+    QCoreApplication::processEvents(); // a byte the other had been sent would be read by now
+    QCOMPARE(twos.count(), 0);
+    QCOMPARE(kill(getpid(), SIGUSR2), 0);
+    QTRY_COMPARE(twos.count(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(ones.count(), 1);
 }
 
 QTEST_MAIN(TestKeep)
