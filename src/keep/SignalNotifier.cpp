@@ -33,7 +33,7 @@ SignalNotifier::SignalNotifier(int signalNumber, QObject *parent)
     }
     previousSocket = handlerSockets[signalNumber].exchange(sockets[1] + 1) - 1;
     notifier = new QSocketNotifier(sockets[0], QSocketNotifier::Read, this);
-    connect(notifier, SIGNAL(activated(QSocketDescriptor)), this, SLOT(Drain()));
+    connect(notifier, &QSocketNotifier::activated, this, &SignalNotifier::Drain);
     struct sigaction action = {};
     action.sa_handler = &SignalNotifier::Handler;
     sigemptyset(&action.sa_mask);
