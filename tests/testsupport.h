@@ -11,12 +11,15 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPixmap>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QSet>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -280,6 +283,19 @@ inline QPixmap ShownPixmap(const QLabel *label)
 #endif
 }
 
+// Whether every pixel of a picture outside rect is black, as around a
+// turned picture.
+inline bool BlackOutside(const QImage &picture, const QRect &rect)
+{
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (!rect.contains(x, y) && picture.pixel(x, y) != qRgb(0, 0, 0))
+                return false;
+        }
+    }
+    return true;
+}
+
 // Whether every byte of a block is 0.
 inline bool AllZero(const unsigned char *block, int size)
 {
@@ -321,6 +337,20 @@ private:
     const char *previous;
     bool active = false;
 };
+
+// Everything beneath dir, as paths relative to it in order: hidden and
+// temporary files and empty directories too, all that a failed write could
+// leave behind.
+inline QStringList EntriesUnder(const QString &dir)
+{
+    QStringList entries;
+    QDirIterator found(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+    while (found.hasNext())
+        entries << QDir(dir).relativeFilePath(found.next());
+    entries.sort();
+    return entries;
+}
 
 // The device node that port discovery finds: <dir>/ttyUSB0, a link to the
 // slave side of a pseudo-terminal.
@@ -509,18 +539,68 @@ private:
     QString output;
 };
 
-// A TCP port of the loopback that nothing listens on at this moment.
-inline quint16 FreeTcpPort()
+// A TCP port of the loopback kept for the test while the object lives: a
+// socket bound to it with SO_REUSEADDR that never listens. The kernel gives
+// that port to no one else meanwhile (no bind to port 0, no outgoing
+// connection), yet a program that binds with SO_REUSEADDR itself, as the
+// viewer's web server does, may still take it and listen. A port closed
+// again before the program starts could be taken in between; and the viewer
+// refuses port 0, so it cannot choose one itself and say which.
+class ReservedTcpPort
 {
-    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr *>(&address), size);
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
-    close(probe);
-    return ntohs(address.sin_port);
+public:
+    ReservedTcpPort() : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        const int on = 1;
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0
+            && bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0
+            && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~ReservedTcpPort()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    ReservedTcpPort(const ReservedTcpPort &) = delete;
+    ReservedTcpPort &operator=(const ReservedTcpPort &) = delete;
+    // 0 when none could be had.
+    quint16 number() const { return port; }
+
+private:
+    int fd;
+    quint16 port = 0;
+};
+
+// The TCP connections a process holds open, its listening sockets aside, as
+// the kernel lists them: a server's clients that it has not let go of yet.
+inline int ConnectionsOf(qint64 pid)
+{
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+    QSet<QByteArray> sockets; // the inodes of the process's sockets
+    for (const QString &name : QDir(fds).entryList(QDir::Files | QDir::System)) {
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fds + '/' + name);
+        if (readlink(link.constData(), target, sizeof target - 1) > 0
+            && QByteArray(target).startsWith("socket:["))
+            sockets.insert(QByteArray(target).mid(8).chopped(1));
+    }
+    QFile table(QStringLiteral("/proc/%1/net/tcp").arg(pid));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    int connections = 0;
+    table.readLine(); // the column names
+    for (QByteArray line = table.readLine(); !line.isEmpty(); line = table.readLine()) {
+        // sl local remote state queues timer retransmits uid timeout inode ...
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 9 && fields[3] != "0A" && sockets.contains(fields[9])) // 0A: listening
+            ++connections;
+    }
+    return connections;
 }
 
 // A plain TCP client of the loopback: connected, or isOpen() false.

@@ -91,6 +91,7 @@ private:
     int framesShownWithin(int ms);
 
     QTemporaryDir files;
+    ReservedTcpPort reserved; // the viewer's, kept from others until the suite ends
     quint16 port = 0;
     std::unique_ptr<Simulator> sim;
     QProcess viewer;
@@ -122,7 +123,8 @@ void TestHttp::initTestCase()
 {
     QVERIFY(StandardDescriptorsTaken());
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE")).isExecutable());
-    port = FreeTcpPort();
+    port = reserved.number();
+    QVERIFY(port != 0);
     sim.reset(new Simulator(files.filePath("tty"), {}));
     startViewer(viewer, *sim, files.filePath("tty"), port, {"--palette", "iron", "--rotate", "90"});
 }
@@ -196,20 +198,27 @@ void TestHttp::statusTellsTheViewer()
     QVERIFY(page.contains("<td id=\"palette\">iron</td>"));
     QVERIFY(page.contains("src=\"/stream.mjpg\""));
     QVERIFY(!page.contains("http://") && !page.contains("https://"));
-    // The picture as shown, turned: 80 x 84 pixels five times enlarged, in colour.
+    // The picture as shown, turned: 80 x 84 pixels five times enlarged, in
+    // colour, black beside.
     const QImage shown = QImage::fromData(Answer(HttpExchange(port, Get("/frame.png"))).body, "PNG");
     QCOMPARE(shown.size(), QSize(504, 480));
     QVERIFY(!shown.allGray());
+    QVERIFY(BlackOutside(shown, QRect(52, 30, 400, 420)));
 }
 
+// Turned a quarter clockwise, the viewer serves the samples as the sensor
+// sent them, and the picture as shown turned: each of the gradient's pixels
+// where the turn puts it, black beside.
 void TestHttp::rawPngIsTheFrameSent()
 {
     const QString link = files.filePath("gradient");
     Simulator gradient(link, {"--pattern", "gradient"});
     QProcess child;
-    const quint16 own = FreeTcpPort();
-    startViewer(child, gradient, link, own, {});
-    const QImage raw = QImage::fromData(Answer(HttpExchange(own, Get("/raw.png"))).body, "PNG");
+    const ReservedTcpPort own;
+    QVERIFY(own.number() != 0);
+    startViewer(child, gradient, link, own.number(), {"--rotate", "90"});
+    const QImage raw = QImage::fromData(Answer(HttpExchange(own.number(), Get("/raw.png"))).body, "PNG");
+    const QImage shown = QImage::fromData(Answer(HttpExchange(own.number(), Get("/frame.png"))).body, "PNG");
     child.terminate();
     child.waitForFinished(10000);
     QCOMPARE(raw.format(), QImage::Format_Grayscale16);
@@ -217,6 +226,16 @@ void TestHttp::rawPngIsTheFrameSent()
     for (int i = 0; i < FRAME_PIXELS; ++i) {
         const quint16 sample = reinterpret_cast<const quint16 *>(raw.constScanLine(i / FRAME_WIDTH))[i % FRAME_WIDTH];
         QCOMPARE(int(sample), i * 16383 / 6719);
+    }
+    QCOMPARE(shown.size(), QSize(504, 480));
+    const QRect turned(52, 30, 400, 420); // 80 x 84 pixels five times enlarged, centred
+    QVERIFY(BlackOutside(shown, turned));
+    for (int v = 0; v < FRAME_WIDTH; ++v) {
+        for (int u = 0; u < FRAME_HEIGHT; ++u) {
+            const int i = (FRAME_HEIGHT - 1 - u) * FRAME_WIDTH + v; // the sensor's pixel shown there
+            const int level = i * 16383 / 6719 >> 6;
+            QCOMPARE(shown.pixel(turned.topLeft() + QPoint(5 * u + 2, 5 * v + 2)), qRgb(level, level, level));
+        }
     }
 }
 
@@ -249,7 +268,9 @@ int TestHttp::framesShownWithin(int ms)
 // they close, their descriptors are gone and the server answers again.
 void TestHttp::stalledClientsChangeNothing()
 {
-    QTest::qWait(1000); // the last test's connections are closed by now
+    // Earlier tests' connections, a stream's most of all, hold their places
+    // until the server has seen them closed.
+    QTRY_COMPARE_WITH_TIMEOUT(ConnectionsOf(viewer.processId()), 0, 60000);
     const int descriptors = DescriptorsOf(viewer.processId());
     const int alone = framesShownWithin(4000);
     std::vector<std::unique_ptr<TcpClient>> clients;
@@ -266,6 +287,7 @@ void TestHttp::stalledClientsChangeNothing()
     }
     QCOMPARE(served, 8);
     QCOMPARE(refused, 12);
+    QVERIFY(ConnectionsOf(viewer.processId()) >= 8); // the eight held: the wait above does see connections
     QCOMPARE(Answer(HttpExchange(port, Get("/status.json"))).statusLine(), QByteArray("HTTP/1.1 503 Service Unavailable"));
     const int stalled = framesShownWithin(4000);
     QVERIFY2(stalled >= alone - alone / 5, qPrintable(QString("%1 frames alone, %2 with stalled clients").arg(alone).arg(stalled)));

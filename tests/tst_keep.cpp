@@ -6,6 +6,7 @@
 #include "keep/PictureArea.h"
 #include "keep/RawPicture.h"
 #include "keep/ReferenceStore.h"
+#include "keep/SignalNotifier.h"
 #include "keep/SnapshotController.h"
 #include "ui_SnapshotControls.h"
 #include "ui_SnapshotNotice.h"
@@ -75,6 +76,8 @@ private slots:
     void badReferenceFileIsRefused();
     void averageCountsEachFrameOnce();
     void averagedReferenceLeavesLessNoise();
+    void signalNotifiersKeepToTheirSignals_data();
+    void signalNotifiersKeepToTheirSignals();
 
 private:
     void apply(const QStringList &arguments);
@@ -196,25 +199,41 @@ void TestKeep::failedSnapshotLeavesNoFile_data()
     QTest::addColumn<QString>("dir");
     QTest::addColumn<QString>("limit"); // ulimit -f, in KiB
     QTest::addColumn<QString>("reason");
-    QTest::newRow("unwritable directory") << "a-file/snapshots" << "unlimited" << "Not a directory";
-    QTest::newRow("full disk") << "full" << "1" << "File too large";
+    QTest::addColumn<bool>("blocked");     // the directory cannot be made by anyone, root included
+    QTest::addColumn<QStringList>("left"); // all that the row's own directory holds afterwards
+    // Under a regular file: permission bits would not stop root, a file does.
+    QTest::newRow("unwritable directory") << "a-file/snapshots" << "unlimited" << "Not a directory" << true
+                                          << QStringList{"a-file"};
+    QTest::newRow("full disk") << "full" << "1" << "File too large" << false << QStringList{"a-file", "full"};
 }
 
 // The real program on SIGUSR1, where the directory cannot be made or every
 // file is cut off at 1 KiB as on a full card (SIGXFSZ ignored, so a write
 // fails with EFBIG): one line naming the file and the reason per snapshot,
-// each one tried again, no file left, not even half of one, and frames go
-// on being shown.
+// each one tried again, no file left anywhere around the directory, not even
+// half of one or a temporary one, and frames go on being shown.
 void TestKeep::failedSnapshotLeavesNoFile()
 {
     QFETCH(QString, dir);
     QFETCH(QString, limit);
     QFETCH(QString, reason);
+    QFETCH(bool, blocked);
+    QFETCH(QStringList, left);
     const QString tag = QTest::currentDataTag();
-    dir = files.filePath(dir);
-    QFile blocker(files.filePath("a-file"));
+    // A directory of the row's own, so that anything written beside the
+    // snapshot directory shows up in its listing.
+    const QString root = files.filePath(QString(tag).replace(' ', '-'));
+    QVERIFY(QDir().mkpath(root));
+    dir = root + "/" + dir;
+    QFile blocker(root + "/a-file");
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
+    if (blocked) {
+        // As the test runs (root in CI), so for the viewer too.
+        QVERIFY(!QDir().mkpath(dir));
+        QFile probe(dir + "/probe");
+        QVERIFY(!probe.open(QIODevice::WriteOnly));
+    }
     const QString link = files.filePath("tty-" + tag);
     Simulator sim(link, {});
     QVERIFY(sim.started());
@@ -248,17 +267,19 @@ void TestKeep::failedSnapshotLeavesNoFile()
                                     + "/framescope-[-0-9]+\\.png not written: " + reason + "\n");
     QCOMPARE(log.count(failed), 2);
     QCOMPARE(log.count("Snapshot"), 2);
-    QVERIFY2(FilesIn(dir).isEmpty(), qPrintable(FilesIn(dir).join(' ')));
+    QCOMPARE(EntriesUnder(root), left);
+    QCOMPARE(QFileInfo(blocker.fileName()).size(), qint64(0));
 }
 
 // A reference taken with --reference outlives Stop, is in its file, and
 // after a restart "Apply NUC" is available at once and corrects the same
-// frame into the same picture.
+// frame into the same picture, the one the reference predicts.
 void TestKeep::referenceSurvivesStopAndRestart()
 {
     const QString file = files.filePath("kept/reference.png");
     const QByteArray ref = RawFrame([](int i) { return 6000 + (i * 37) % 900; });
-    const QByteArray scene = RawFrame([](int i) { return 6000 + (i * 37) % 900 + (i % 211) * 60; });
+    // Within 14 bits, as the sensor's samples are.
+    const QByteArray scene = RawFrame([](int i) { return 6000 + (i * 37) % 900 + (i % 211) * 40; });
     // A run that checks Apply NUC and shows the scene corrected.
     const auto correctScene = [&](const Pty &pty) {
         QImage picture;
@@ -298,7 +319,15 @@ void TestKeep::referenceSurvivesStopAndRestart()
     QVERIFY(window->ui->checkBox_ApplyNUC->isEnabled());
     FakeAdapter adapter;
     QVERIFY(adapter.ok);
-    QCOMPARE(correctScene(adapter.pty), before);
+    const QImage after = correctScene(adapter.pty);
+    QCOMPARE(after, before);
+    // Corrected, each pixel's grey is the top bits of the scene less the
+    // reference; uncorrected, every pixel would be 93 levels lighter or more.
+    for (int i = 0; i < FRAME_PIXELS; ++i) {
+        const int level = ((i % 211) * 40) >> 6;
+        const QPoint middle = QPoint(i % FRAME_WIDTH, i / FRAME_WIDTH) * 6 + QPoint(3, 3);
+        QCOMPARE(after.pixel(middle), qRgb(level, level, level));
+    }
 }
 
 void TestKeep::badReferenceFileIsRefused_data()
@@ -357,21 +386,24 @@ void TestKeep::badReferenceFileIsRefused()
 }
 
 // A frame that stays the newest for several cycles counts once; the average
-// is rounded to the nearest sample.
+// is rounded to the nearest sample. No two frames are alike anywhere, and any
+// two differ by more than the rounding hides, so a frame counted twice (in
+// place of another or beside it) moves the average.
 void TestKeep::averageCountsEachFrameOnce()
 {
     ReferenceStore store;
     store.SetFramesToAverage(4);
     QByteArray ref(RAW_FRAME_SIZE, '\0');
     unsigned char *into = reinterpret_cast<unsigned char *>(ref.data());
-    const int samples[4] = {100, 100, 103, 16383};
+    const int samples[4] = {100, 1000, 5002, 16383}; // 5621.25: rounded down
+    const int elsewhere[4] = {8, 20, 36, 50};         // 28.5: rounded up
     for (int k = 0; k < 4; ++k) {
-        const QByteArray frame = RawFrame([&](int i) { return i == 0 ? samples[k] : k; });
+        const QByteArray frame = RawFrame([&](int i) { return i == 0 ? samples[k] : elsewhere[k]; });
         const auto raw = reinterpret_cast<const unsigned char *>(frame.constData());
         QCOMPARE(store.Take(raw, true, into), k == 3);
         QVERIFY(!store.Take(raw, false, into));
     }
-    QCOMPARE(ref, RawFrame([](int i) { return i == 0 ? (100 + 100 + 103 + 16383 + 2) / 4 : 2; }));
+    QCOMPARE(ref, RawFrame([](int i) { return i == 0 ? 5621 : 29; }));
 }
 
 // An even scene through the simulator's fixed pattern and noise (+-6): what
@@ -409,6 +441,47 @@ void TestKeep::averagedReferenceLeavesLessNoise()
         init();
     }
     QVERIFY2(residuals[1] < 0.85 * residuals[0], qPrintable(QString("%1 %2").arg(residuals[0]).arg(residuals[1])));
+}
+
+void TestKeep::signalNotifiersKeepToTheirSignals_data()
+{
+    QTest::addColumn<bool>("usr1First");
+    QTest::addColumn<bool>("usr1Lent"); // to a third notifier for a while, which then gives it back
+    QTest::newRow("SIGUSR1 taken first") << true << false;
+    QTest::newRow("SIGUSR2 taken first") << false << false;
+    QTest::newRow("SIGUSR1 lent and given back") << true << true;
+}
+
+// Notifiers of SIGUSR1 and SIGUSR2 alive at once, above the window's own of
+// SIGUSR1: each signal reaches its own notifier and never the other,
+// whichever was made first. A signal raised is handled on this thread before
+// raise() returns; one sent to the process may be taken by any thread.
+void TestKeep::signalNotifiersKeepToTheirSignals()
+{
+    QFETCH(bool, usr1First);
+    QFETCH(bool, usr1Lent);
+    std::unique_ptr<SignalNotifier> usr1;
+    if (usr1First)
+        usr1.reset(new SignalNotifier(SIGUSR1, nullptr));
+    SignalNotifier usr2(SIGUSR2, nullptr);
+    if (!usr1First)
+        usr1.reset(new SignalNotifier(SIGUSR1, nullptr));
+    QSignalSpy ones(usr1.get(), &SignalNotifier::Raised);
+    QSignalSpy twos(&usr2, &SignalNotifier::Raised);
+    if (usr1Lent) {
+        SignalNotifier lent(SIGUSR1, nullptr);
+        QSignalSpy lentOnes(&lent, &SignalNotifier::Raised);
+        QCOMPARE(raise(SIGUSR1), 0);
+        QTRY_COMPARE(lentOnes.count(), 1);
+    }
+    QCOMPARE(raise(SIGUSR1), 0);
+    QTRY_COMPARE(ones.count(), 1);
+    QCoreApplication::processEvents(); // a byte the other had been sent would be read by now
+    QCOMPARE(twos.count(), 0);
+    QCOMPARE(kill(getpid(), SIGUSR2), 0);
+    QTRY_COMPARE(twos.count(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(ones.count(), 1);
 }
 
 QTEST_MAIN(TestKeep)

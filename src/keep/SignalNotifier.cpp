@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QSocketNotifier>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -10,22 +11,29 @@
 
 namespace {
 
-// The handler's end; read by the handler, so a plain int of the right kind.
-volatile sig_atomic_t handlerSocket = -1;
+// The handler's end of each signal's notifier, by signal number, plus one:
+// 0, as zero initialisation leaves it before any code runs, for none. A
+// signal sent to the process may be handled on any of its threads, so these
+// are atomics, which a handler may use as long as they take no lock.
+std::atomic<int> handlerSockets[NSIG];
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may not wait for a lock");
 
 } // namespace
 
 SignalNotifier::SignalNotifier(int signalNumber, QObject *parent)
     : QObject(parent), signalNumber(signalNumber)
 {
+    if (signalNumber <= 0 || signalNumber >= NSIG) {
+        qDebug() << "Signal" << signalNumber << "not taken: no such signal";
+        return;
+    }
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, sockets) != 0) {
         qDebug() << "Signal" << strsignal(signalNumber) << "not taken:" << strerror(errno);
         return;
     }
-    previousSocket = handlerSocket;
-    handlerSocket = sockets[1];
+    previousSocket = handlerSockets[signalNumber].exchange(sockets[1] + 1) - 1;
     notifier = new QSocketNotifier(sockets[0], QSocketNotifier::Read, this);
-    connect(notifier, SIGNAL(activated(QSocketDescriptor)), this, SLOT(Drain()));
+    connect(notifier, &QSocketNotifier::activated, this, &SignalNotifier::Drain);
     struct sigaction action = {};
     action.sa_handler = &SignalNotifier::Handler;
     sigemptyset(&action.sa_mask);
@@ -38,7 +46,7 @@ SignalNotifier::~SignalNotifier()
     if (sockets[0] < 0)
         return;
     sigaction(signalNumber, &previous, nullptr);
-    handlerSocket = previousSocket;
+    handlerSockets[signalNumber] = previousSocket + 1;
     close(sockets[0]);
     close(sockets[1]);
 }
@@ -46,11 +54,12 @@ SignalNotifier::~SignalNotifier()
 // Async-signal-safe: a write and errno kept as it was. A full socket (a
 // flood of signals nobody reads yet) drops the byte; signals of one kind
 // merge in the kernel anyway.
-void SignalNotifier::Handler(int)
+void SignalNotifier::Handler(int signalNumber)
 {
     const int saved = errno;
     const char byte = 1;
-    if (handlerSocket >= 0 && write(handlerSocket, &byte, 1) < 0) {
+    const int socket = handlerSockets[signalNumber] - 1;
+    if (socket >= 0 && write(socket, &byte, 1) < 0) {
         // nothing to be done inside a handler
     }
     errno = saved;

@@ -27,11 +27,11 @@ private slots:
     void Drain();
 
 private:
-    static void Handler(int);
+    static void Handler(int signalNumber);
 
     int signalNumber;
     int sockets[2] = {-1, -1}; // [0] read here, [1] written by the handler
-    int previousSocket = -1;   // of a notifier made before this one
+    int previousSocket = -1;   // of a notifier made before this one for the same signal
     struct sigaction previous = {};
     QSocketNotifier *notifier = nullptr;
 };
