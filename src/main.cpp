@@ -2,9 +2,26 @@
 
 #include "ViewerOptions.h"
 #include "WidgetStyle.h"
+#include "keep/SignalNotifier.h"
 #include "mainwindow.h"
 
 #include <QApplication>
+
+namespace {
+
+// systemctl stop, a shutdown, ^C or a closed terminal end the viewer as its
+// Exit button does: the loop ends after its cycle, the recording is flushed,
+// snapshots being written are finished, the web server closes, and the
+// status is 0.
+void CloseOnStopSignals(MainWindow &window)
+{
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SignalNotifier *stop = new SignalNotifier(number, &window);
+        QObject::connect(stop, &SignalNotifier::Raised, &window, &QWidget::close);
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -30,6 +47,7 @@ int main(int argc, char **argv)
         return RefuseToStart(error);
     MainWindow window;
     ApplyViewerOptions(options, window);
+    CloseOnStopSignals(window);
     window.show();
     const int status = application.exec();
     FinishViewerOptions();

@@ -603,14 +603,22 @@ inline int ConnectionsOf(qint64 pid)
     return connections;
 }
 
-// A plain TCP client of the loopback: connected, or isOpen() false.
+// A plain TCP client of the loopback: connected, or isOpen() false. It
+// connects from 127.0.0.<fromHost>, so that a test can be several clients'
+// addresses at once (all of 127/8 is the loopback's).
 class TcpClient
 {
 public:
-    explicit TcpClient(quint16 port) : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    explicit TcpClient(quint16 port, int fromHost = 1) : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
         sockaddr_in address {};
         address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + fromHost);
+        if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            close(fd);
+            fd = -1;
+            return;
+        }
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
@@ -655,6 +663,30 @@ public:
         }
         return got;
     }
+    // Closes the sending side only, as an HTTP/1.0 client may once its
+    // request is out; the answer can still be read.
+    void shutdownSending() { shutdown(fd, SHUT_WR); }
+    // Whether the server closed the connection within timeoutMs; what it
+    // sent before is read and dropped.
+    bool closedByServer(int timeoutMs)
+    {
+        char block[4096];
+        pollfd watched {fd, POLLIN, 0};
+        while (poll(&watched, 1, timeoutMs) > 0) {
+            if (::recv(fd, block, sizeof block, 0) <= 0)
+                return true;
+        }
+        return false;
+    }
+    // Ends the connection with a reset, as a client that crashed or was
+    // cut off: the server sees an error, not an orderly close.
+    void reset()
+    {
+        const linger abort {1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        close(fd);
+        fd = -1;
+    }
 
 private:
     int fd;
@@ -662,9 +694,9 @@ private:
 
 // One request to the loopback's port and the whole answer (the server
 // closes after it, or the timeout ends it).
-inline QByteArray HttpExchange(quint16 port, const QByteArray &request, int timeoutMs = 5000)
+inline QByteArray HttpExchange(quint16 port, const QByteArray &request, int timeoutMs = 5000, int fromHost = 1)
 {
-    TcpClient client(port);
+    TcpClient client(port, fromHost);
     if (!client.isOpen())
         return QByteArray();
     client.send(request); // a server that answers early may stop taking the rest

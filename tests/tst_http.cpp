@@ -4,11 +4,14 @@
 // requests (with AddressSanitizer in the asan configuration), a port in use.
 #include "testsupport.h"
 
+#include "http/HttpServer.h"
+
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 using namespace testsupport;
@@ -33,10 +36,16 @@ struct Answer {
     QByteArray body;
 };
 
-QByteArray Get(const QByteArray &path, const QByteArray &method = "GET")
+QByteArray Get(const QByteArray &path, const QByteArray &method = "GET", const QByteArray &host = "localhost")
 {
-    return method + " " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+    return method + " " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
 }
+
+// The loopback addresses the tests connect from, 127.0.0.<n>: one block of
+// them for each kind of client, so that the server's limit per address
+// meets only the clients meant to meet it.
+enum { FRESH_CLIENT = 2, STALLED_CLIENTS = 10, IDLE_CLIENTS = 40, TRICKLING_CLIENTS = 50, CROWD = 60,
+       RESET_CLIENTS = 70, RETURNING_CLIENTS = 80 };
 
 // The whole JPEGs of a multipart stream read for a while (asked with
 // HTTP/1.0, which has no chunks).
@@ -81,6 +90,13 @@ private slots:
     void badAddressIsRefused_data();
     void badAddressIsRefused();
     void portInUseIsRefused();
+    void idleAndTricklingSocketsLockNobodyOut();
+    void pipelinedRequestsAreAllAnswered_data();
+    void pipelinedRequestsAreAllAnswered();
+    void halfClosedClientGetsItsStream();
+    void resetStreamsGiveTheirPlacesBack();
+    void stopSignalEndsCleanly_data();
+    void stopSignalEndsCleanly();
 
 private:
     // The built viewer with --http on `port`, fed by the simulator.
@@ -150,6 +166,17 @@ void TestHttp::endpointsAnswer_data()
     QTest::newRow("raw") << Get("/raw.png") << QByteArray("200 OK") << QByteArray("image/png");
     QTest::newRow("stream head") << Get("/stream.mjpg", "HEAD") << QByteArray("200 OK")
                                  << QByteArray("multipart/x-mixed-replace; boundary=framescope");
+    QTest::newRow("host with port") << Get("/status.json", "GET", "LOCALHOST:8080") << QByteArray("200 OK")
+                                    << QByteArray("application/json");
+    QTest::newRow("address as host") << Get("/status.json", "GET", "[::1]:80") << QByteArray("200 OK")
+                                     << QByteArray("application/json");
+    QTest::newRow("absolute target") << Get("http://127.0.0.1/status.json", "GET", "elsewhere")
+                                     << QByteArray("200 OK") << QByteArray("application/json");
+    QTest::newRow("another host") << Get("/raw.png", "GET", "evil.example") << QByteArray("421 Misdirected Request")
+                                  << QByteArray("text/plain");
+    QTest::newRow("absolute target elsewhere") << Get("http://evil.example/raw.png")
+                                               << QByteArray("421 Misdirected Request") << QByteArray("text/plain");
+    QTest::newRow("escaped nul") << Get("/raw.png%00/x") << QByteArray("400 Bad Request") << QByteArray("text/plain");
     QTest::newRow("unknown") << Get("/index.html") << QByteArray("404 Not Found") << QByteArray("text/plain");
     QTest::newRow("dot dot") << Get("/../../etc/passwd") << QByteArray("404 Not Found") << QByteArray("text/plain");
     QTest::newRow("encoded dot dot") << Get("/%2e%2e/%2e%2e/etc/passwd") << QByteArray("404 Not Found")
@@ -176,6 +203,9 @@ void TestHttp::endpointsAnswer()
         QCOMPARE(answer.header("Allow"), QByteArray("GET, HEAD"));
     if (request.startsWith("HEAD"))
         QVERIFY(answer.body.isEmpty());
+    // A stream's length is unknown: a client told 0 would take it for empty.
+    if (type.startsWith("multipart"))
+        QVERIFY2(!answer.head.contains("Content-Length"), answer.head.constData());
     if (type == "image/png")
         QVERIFY(!QImage::fromData(answer.body, "PNG").isNull());
     // It goes on: the next request is answered.
@@ -275,8 +305,8 @@ void TestHttp::stalledClientsChangeNothing()
     const int alone = framesShownWithin(4000);
     std::vector<std::unique_ptr<TcpClient>> clients;
     for (int i = 0; i < 20; ++i) {
-        clients.emplace_back(new TcpClient(port));
-        QVERIFY(clients.back()->send("GET /stream.mjpg HTTP/1.1\r\nHost: board\r\n\r\n"));
+        clients.emplace_back(new TcpClient(port, STALLED_CLIENTS + i));
+        QVERIFY(clients.back()->send("GET /stream.mjpg HTTP/1.1\r\nHost: localhost\r\n\r\n"));
     }
     int served = 0;
     int refused = 0;
@@ -353,6 +383,148 @@ void TestHttp::portInUseIsRefused()
     const QString said = QString::fromLocal8Bit(second.readAllStandardError());
     QVERIFY2(said.endsWith(QString("\nframescope: cannot serve on 127.0.0.1:%1: Address already in use\n").arg(port)),
              qPrintable(said));
+}
+
+// Sockets that send nothing, or a request a byte at a time, hold no place:
+// a fresh client is answered beside them. One address gets a few
+// connections and no more, however many it opens.
+void TestHttp::idleAndTricklingSocketsLockNobodyOut()
+{
+    QTRY_COMPARE_WITH_TIMEOUT(ConnectionsOf(viewer.processId()), 0, 60000);
+    std::vector<std::unique_ptr<TcpClient>> idle, trickling, crowd;
+    for (int i = 0; i < 8; ++i) {
+        idle.emplace_back(new TcpClient(port, IDLE_CLIENTS + i));
+        trickling.emplace_back(new TcpClient(port, TRICKLING_CLIENTS + i));
+        QVERIFY(trickling.back()->send("G"));
+    }
+    for (int i = 0; i < 80; ++i)
+        crowd.emplace_back(new TcpClient(port, CROWD));
+    for (const QByteArray &more : {QByteArray("E"), QByteArray("T")}) {
+        for (auto &client : trickling)
+            client->send(more);
+        const Answer fresh(HttpExchange(port, Get("/status.json"), 5000, FRESH_CLIENT));
+        QCOMPARE(fresh.statusLine(), QByteArray("HTTP/1.1 200 OK"));
+    }
+    int crowdLeft = 0;
+    for (auto &client : crowd)
+        crowdLeft += client->closedByServer(100) ? 0 : 1;
+    QVERIFY2(crowdLeft >= 1 && crowdLeft <= 4, qPrintable(QString("%1 of one address's 80 left open").arg(crowdLeft)));
+    // The sockets that never complete a request are closed by the server.
+    for (auto &client : idle)
+        QVERIFY(client->closedByServer(30000));
+}
+
+void TestHttp::pipelinedRequestsAreAllAnswered_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("two") << 2;
+    QTest::newRow("ten") << 10;
+}
+
+// HTTP/1.1 keeps a connection for the next request, and requests sent one
+// after another without waiting are answered in turn.
+void TestHttp::pipelinedRequestsAreAllAnswered()
+{
+    QFETCH(int, count);
+    TcpClient client(port, FRESH_CLIENT);
+    QByteArray requests;
+    for (int i = 1; i < count; ++i)
+        requests += "GET /status.json HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    requests += Get("/status.json");
+    QVERIFY(client.send(requests));
+    const QByteArray answers = client.receive();
+    QCOMPARE(answers.count("HTTP/1.1 200 OK\r\n"), count);
+    QCOMPARE(answers.count("\"framesShown\""), count);
+}
+
+// An HTTP/1.0 client may close its sending side once its request is out:
+// the stream goes on all the same.
+void TestHttp::halfClosedClientGetsItsStream()
+{
+    TcpClient client(port, FRESH_CLIENT);
+    QVERIFY(client.send("GET /stream.mjpg HTTP/1.0\r\n\r\n"));
+    client.shutdownSending();
+    const QByteArray stream = client.receive(1 << 24, 3000);
+    QVERIFY2(stream.count("--framescope\r\n") >= 2, stream.left(200).constData());
+}
+
+// Streams cut off by a reset in the middle of a part give their places and
+// descriptors back: eight more are served after them. (A place comes back
+// a moment after its socket has gone, so a stream that hears 503 asks again.)
+void TestHttp::resetStreamsGiveTheirPlacesBack()
+{
+    QTRY_COMPARE_WITH_TIMEOUT(ConnectionsOf(viewer.processId()), 0, 60000);
+    const int descriptors = DescriptorsOf(viewer.processId());
+    const auto openStream = [this](int fromHost) {
+        QElapsedTimer asking;
+        asking.start();
+        while (asking.elapsed() < 20000) {
+            std::unique_ptr<TcpClient> client(new TcpClient(port, fromHost));
+            client->send("GET /stream.mjpg HTTP/1.1\r\nHost: localhost\r\n\r\n");
+            if (client->receive(1000).startsWith("HTTP/1.1 200 OK\r\n"))
+                return client;
+            QTest::qWait(100);
+        }
+        return std::unique_ptr<TcpClient>();
+    };
+    for (int round : {RESET_CLIENTS, RETURNING_CLIENTS}) {
+        std::vector<std::unique_ptr<TcpClient>> clients;
+        for (int i = 0; i < HttpServer::MAX_CLIENTS; ++i) {
+            clients.push_back(openStream(round + i));
+            QVERIFY2(clients.back(), qPrintable(QString("stream %1 of round %2 not served").arg(i).arg(round)));
+        }
+        for (auto &client : clients)
+            client->reset();
+        QTRY_VERIFY_WITH_TIMEOUT(ConnectionsOf(viewer.processId()) == 0, 20000);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(DescriptorsOf(viewer.processId()) <= descriptors, 20000);
+}
+
+void TestHttp::stopSignalEndsCleanly_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// systemctl stop sends SIGTERM, a terminal closing SIGHUP, ^C SIGINT: each
+// ends the viewer as Exit does, in the middle of a snapshot and with streams
+// open. The snapshot is whole or not there, nothing is left half-written,
+// the recording is complete, and the status is 0.
+void TestHttp::stopSignalEndsCleanly()
+{
+    QFETCH(int, signalNumber);
+    const QString tag = QTest::currentDataTag();
+    const QString snapshots = files.filePath("snapshots-" + tag);
+    const QString recording = files.filePath("record-" + tag);
+    const ReservedTcpPort own;
+    Simulator feeder(files.filePath("tty-" + tag), {});
+    QProcess stopped;
+    startViewer(stopped, feeder, files.filePath("tty-" + tag), own.number(),
+                {"--snapshot-dir", snapshots, "--record", recording});
+    std::vector<std::unique_ptr<TcpClient>> streams;
+    for (int i = 0; i < 2; ++i) {
+        streams.emplace_back(new TcpClient(own.number(), FRESH_CLIENT + i));
+        QVERIFY(streams.back()->send("GET /stream.mjpg HTTP/1.0\r\n\r\n"));
+        QVERIFY(streams.back()->receive(2000).contains("--framescope"));
+    }
+    kill(static_cast<pid_t>(stopped.processId()), SIGUSR1);
+    kill(static_cast<pid_t>(stopped.processId()), signalNumber);
+    QVERIFY(stopped.waitForFinished(30000));
+    QCOMPARE(stopped.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(stopped.exitCode(), 0);
+    const QStringList left = EntriesUnder(snapshots);
+    QVERIFY2(left.isEmpty() || left.size() == 2, qPrintable(left.join(", ")));
+    for (const QString &name : left) {
+        QVERIFY2(name.endsWith(".png"), qPrintable(name));
+        QVERIFY2(!QImage(snapshots + "/" + name).isNull(), qPrintable(name));
+    }
+    QVERIFY(QFileInfo(recording).size() > 0);
+    QFile log(files.filePath("tty-" + tag + ".log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray said = log.readAll();
+    QVERIFY2(!said.contains("Sanitizer") && !said.contains("runtime error"), said.right(4000).constData());
 }
 
 QTEST_MAIN(TestHttp)

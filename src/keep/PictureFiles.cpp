@@ -6,8 +6,10 @@
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -49,6 +51,19 @@ bool WriteWhole(QSaveFile &save, const QImage &picture, QString &reason)
     return bWhole;
 }
 
+// Makes path, empty, unless something of that name exists; the system's
+// error otherwise.
+bool Reserve(const QString &path, int &error)
+{
+    const int fd = open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
 } // namespace
 
 QString SnapshotName(const QDateTime &taken)
@@ -56,14 +71,21 @@ QString SnapshotName(const QDateTime &taken)
     return QStringLiteral("framescope-") + taken.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
 }
 
-SnapshotPaths FreeSnapshotPaths(const QString &dir, const QString &name)
+bool ReserveSnapshotPaths(const QString &dir, const QString &name, SnapshotPaths &paths, QString &reason)
 {
-    SnapshotPaths paths;
     QString free = name;
     for (int n = 2;; ++n) {
         paths = {PathOf(dir, free, ".png"), PathOf(dir, free, "-raw.png")};
-        if (!QFile::exists(paths.shown) && !QFile::exists(paths.raw))
-            return paths;
+        int error = 0;
+        if (Reserve(paths.shown, error)) {
+            if (Reserve(paths.raw, error))
+                return true;
+            QFile::remove(paths.shown);
+        }
+        if (error != EEXIST) {
+            reason = QString::fromLocal8Bit(strerror(error));
+            return false;
+        }
         free = name + QLatin1Char('-') + QString::number(n);
     }
 }
@@ -119,13 +141,21 @@ SnapshotOutcome WriteSnapshot(const QString &dir, const QDateTime &taken, const 
         outcome.path = PathOf(dir, name, ".png");
         return outcome;
     }
-    const SnapshotPaths paths = FreeSnapshotPaths(dir, name);
+    SnapshotPaths paths;
+    outcome.path = PathOf(dir, name, ".png");
+    if (!ReserveSnapshotPaths(dir, name, paths, outcome.reason))
+        return outcome;
     outcome.path = paths.shown;
     // A grab carries an alpha channel; the screen shows no transparency.
     const QImage opaque = shown.convertToFormat(QImage::Format_RGB32);
     outcome.bWritten = SavePictures({{paths.shown, opaque}, {paths.raw, raw}}, outcome.path, outcome.reason);
-    if (outcome.bWritten)
+    if (outcome.bWritten) {
         outcome.path = paths.shown;
+    } else {
+        // The reserved names go again: a failed snapshot leaves nothing.
+        QFile::remove(paths.shown);
+        QFile::remove(paths.raw);
+    }
     return outcome;
 }
 

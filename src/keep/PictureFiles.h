@@ -20,9 +20,11 @@ struct SnapshotPaths {
     QString raw;   // <dir>/<name>-raw.png
 };
 
-// The first of name, name-2, name-3, ... of which neither file exists in
-// dir yet: a snapshot never overwrites another.
-SnapshotPaths FreeSnapshotPaths(const QString &dir, const QString &name);
+// Reserves the first of name, name-2, name-3, ... of which neither file
+// exists in dir yet, by making both files, empty, exclusively: a snapshot
+// never overwrites another, not even one another process begins at the same
+// moment. False with the system's reason when dir takes no file at all.
+bool ReserveSnapshotPaths(const QString &dir, const QString &name, SnapshotPaths &paths, QString &reason);
 
 // Makes dir and any missing parent. On failure returns false with the
 // system's reason.
