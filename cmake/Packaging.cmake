@@ -6,6 +6,7 @@
 #   <unit dir>/framescope-kiosk.service    the viewer on the board's screen
 #   <sysconf dir>/default/framescope       the kiosk's settings, commented out
 #   share/doc/framescope/                  README.md, copyright, changelog.gz
+#   share/doc/framescope/docs/             the README's pictures (docs/*.png)
 #   share/man/man1/                        framescope.1.gz, framescope-sim.1.gz
 #
 # The desktop entry and the unit name installed paths, so they are written at
@@ -20,6 +21,11 @@ install(TARGETS framescope framescope-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BI
 install(FILES ${FRAMESCOPE_LOGO} DESTINATION ${CMAKE_INSTALL_DATADIR}/framescope)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${FRAMESCOPE_PACKAGING_DIR}/copyright
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README shows its pictures by the relative path docs/<name>.png: beside
+# the installed README they keep that path, so the manual read on the board
+# shows what it shows in the repository.
+file(GLOB FRAMESCOPE_DOC_PICTURES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.png)
+install(FILES ${FRAMESCOPE_DOC_PICTURES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 # The changelog and the manual pages, compressed as Debian wants them. The
 # version is the package's own (no Debian revision), so the changelog's name

@@ -8,7 +8,9 @@
 #  3. the Debian package holds exactly the installed files, keeps
 #     /etc/default/framescope as a conffile, and depends on
 #     the package that ships Qt's framebuffer platform and evdev touch plugins
-#     (the kiosk's display and touch input).
+#     (the kiosk's display and touch input);
+#  4. every picture the packaged README shows (a link to a .png by a relative
+#     path) is in the package at that path from the README, and is a PNG.
 # Usage: tst_installed.sh BUILD_DIR CMAKE CPACK QT_PLUGIN_FILE...
 set -euo pipefail
 build=$1 cmake=$2 cpack=$3
@@ -107,3 +109,19 @@ done
 [ "$(dpkg-deb -I "$deb" conffiles 2>/dev/null)" = /etc/default/framescope ] \
   || fail "the package does not keep /etc/default/framescope as a conffile"
 echo "PASS: $(basename "$deb") holds the installed tree, keeps its settings file and depends on what the kiosk loads"
+
+# --- 4. the README's pictures, where its links lead from the packaged README
+readme=$(grep -m 1 '^/usr/share/doc/[^/]*/README\.md$' "$work/in-package") \
+  || fail "the package holds no README.md in /usr/share/doc"
+docdir=$(dirname "$readme")
+# ![text](path.png) and [text](path.png); addresses (scheme://) are not files.
+grep -oE '\]\([^)[:space:]]+\.png\)' "$dest$readme" | sed -E 's/^\]\(//; s/\)$//' \
+  | grep -v '://' | sort -u >"$work/pictures" || true
+[ -s "$work/pictures" ] || fail "$readme links no picture: the check of its pictures would check nothing"
+while read -r picture; do
+  grep -qxF "$(realpath -ms "$docdir/$picture")" "$work/in-package" \
+    || fail "$readme shows $picture, which the package lacks at $docdir/$picture"
+  file -b "$dest$docdir/$picture" | grep -q '^PNG image' \
+    || fail "$docdir/$picture is not a PNG picture: $(file -b "$dest$docdir/$picture")"
+done <"$work/pictures"
+echo "PASS: the packaged README's $(wc -l <"$work/pictures") pictures are beside it in the package"
