@@ -87,8 +87,3 @@ QVector<QRgb> ColourTable(Palette palette)
                                            MakeTable(Palette::Iron), MakeTable(Palette::Rainbow)};
     return tables[static_cast<int>(palette)];
 }
-
-QRgb PaletteColour(Palette palette, int level)
-{
-    return ColourTable(palette)[level];
-}

@@ -24,6 +24,5 @@ Palette NextPalette(Palette palette);
 // The colour of each of the 256 levels: the 8-bit picture's colour table.
 // Grey is each level's own grey, as an 8-bit picture without a table shows.
 QVector<QRgb> ColourTable(Palette palette);
-QRgb PaletteColour(Palette palette, int level);
 
 #endif
