@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -67,6 +69,35 @@ bool FindPort(char *path, size_t size)
 // a connection, or once no device is present, it is told again.
 int iReportedReason = 0;
 
+bool InGroup(gid_t group)
+{
+    if (group == getegid())
+        return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    const int got = getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i) {
+        if (groups[static_cast<size_t>(i)] == group)
+            return true;
+    }
+    return false;
+}
+
+// Joining the device's group is the remedy only for a process outside it. At
+// a replug the node exists before udev has handed it to its group: it is
+// still root's (as the kernel makes every node), and the kiosk, in dialout
+// all along, opens it at the next tick. A node that is gone has no group to
+// join either.
+bool GroupWouldHelp(const char *path)
+{
+    struct stat node;
+    if (stat(path, &node) != 0)
+        return false;
+    return node.st_gid != 0 && !InGroup(node.st_gid);
+}
+
 void ReportReason(const char *path, int reason)
 {
     if (reason == 0 || reason == iReportedReason)
@@ -74,7 +105,7 @@ void ReportReason(const char *path, int reason)
     iReportedReason = reason;
     QDebug line = qDebug().nospace();
     line << path << ": " << strerror(reason);
-    if (reason == EACCES)
+    if (reason == EACCES && GroupWouldHelp(path))
         line << " - add the user to the group dialout and log in again";
 }
 

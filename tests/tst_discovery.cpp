@@ -10,11 +10,15 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <grp.h>
 #include <memory>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace testsupport;
 
@@ -161,38 +165,135 @@ void TestDiscovery::failedAttemptRetriesTheSamePath_data()
     auto text = [](int error) { return QString::fromLocal8Bit(strerror(error)); };
     QTest::newRow("not a terminal") << "file" << "can't be configurable" << text(ENOTTY);
     QTest::newRow("cannot be opened") << "directory" << "not available" << text(EISDIR);
-    QTest::newRow("no access") << "pty" << "not available"
-                               << text(EACCES) + " - add the user to the group dialout and log in again";
+    QTest::newRow("no access, not in the node's group")
+        << "pty, another group" << "not available"
+        << text(EACCES) + " - add the user to the group dialout and log in again";
+    // Joining a group the process is in already would change nothing.
+    QTest::newRow("no access, in the node's group") << "pty, a group of ours" << "not available" << text(EACCES);
+    // udev has not handed the node to its group yet: the next tick opens it.
+    QTest::newRow("no access, the node still root's") << "pty, root's group" << "not available" << text(EACCES);
 }
+
+namespace {
+
+std::vector<gid_t> Groups()
+{
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(0, getgroups(0, nullptr))) + 1);
+    groups.resize(static_cast<size_t>(std::max(0, getgroups(static_cast<int>(groups.size()), groups.data()))));
+    return groups;
+}
+
+bool InGroup(gid_t group)
+{
+    const std::vector<gid_t> groups = Groups();
+    return group == getegid() || std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+// The credentials a tick runs with. Root passes every permission check and is
+// in group root: it opens the ports as nobody and, where a row asks, with a
+// group of its choice as its effective or only supplementary group. Another
+// user ticks as it is.
+class TickIdentity
+{
+public:
+    gid_t borrowed = 0; // root's: a group it is not in, neither root's
+    bool asNobody = false;
+    bool joinBorrowed = false;
+    bool becomeBorrowed = false;
+
+    TickIdentity()
+    {
+        if (geteuid() != 0)
+            return;
+        borrowed = 64000;
+        while (InGroup(borrowed))
+            --borrowed;
+    }
+    bool enter()
+    {
+        saved = Groups();
+        if ((joinBorrowed || becomeBorrowed) && setgroups(1, &borrowed) != 0)
+            return false;
+        if (becomeBorrowed && setegid(borrowed) != 0)
+            return false;
+        if (asNobody)
+            setfsuid(65534);
+        return true;
+    }
+    bool leave()
+    {
+        setfsuid(geteuid());
+        if (becomeBorrowed && setegid(0) != 0)
+            return false;
+        return !(joinBorrowed || becomeBorrowed) || setgroups(saved.size(), saved.data()) == 0;
+    }
+
+private:
+    std::vector<gid_t> saved;
+};
+
+} // namespace
 
 // A node that exists but cannot be used is tried again at every tick; a
 // working adapter with a higher number is not tried while it exists. Each
 // attempt still enables "Take FPN Ref" and clears the buffers. Why it failed
-// is told once, and again after a connection.
+// is told once, and again after a connection; the remedy for a denied access
+// only where joining the node's group would help.
 void TestDiscovery::failedAttemptRetriesTheSamePath()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
     QFETCH(QString, why);
     Pty locked;
+    const bool pty = kind.startsWith("pty");
+    const bool root = geteuid() == 0;
+    TickIdentity identity;
+    // The group the locked pseudo-terminal gets: root gives it any; a user can
+    // give it only one of its own, and otherwise takes the one it came with.
+    gid_t group = 0;
+    if (pty) {
+        struct stat made;
+        QVERIFY(stat(locked.slavePath().constData(), &made) == 0);
+        group = made.st_gid;
+        if (kind == "pty, another group") {
+            if (root)
+                group = identity.borrowed;
+            else if (group == 0 || InGroup(group))
+                QSKIP("a user cannot give a node a group it is not in, and the pseudo-terminal has one of ours");
+        } else if (kind == "pty, a group of ours") {
+            group = root ? identity.borrowed : getegid();
+            identity.joinBorrowed = root;
+            if (group == 0)
+                QSKIP("this user's own group is root's");
+        } else {
+            identity.becomeBorrowed = root;
+            if (!root && (group != 0 || InGroup(0)))
+                QSKIP("a user cannot give a node root's group, nor leave it");
+            group = 0;
+        }
+    }
     auto makeBroken = [&] {
         QFile file(node(1));
         if (kind == "file")
             return file.open(QIODevice::WriteOnly);
         if (kind == "directory")
             return QDir().mkdir(node(1));
-        return link(locked, 1) && chmod(locked.slavePath().constData(), 0) == 0;
+        return link(locked, 1) && chown(locked.slavePath().constData(), static_cast<uid_t>(-1), group) == 0
+               && chmod(locked.slavePath().constData(), 0) == 0;
     };
+    window->CheckSerialAvailable(); // no device: the reason the row before told is forgotten
     QVERIFY(makeBroken());
     Pty working;
     QVERIFY(link(working, 2));
-    // Root passes every permission check: it opens the ports as nobody here.
-    const bool asNobody = kind == "pty" && geteuid() == 0;
-    QVERIFY(!asNobody || chmod(QFile::encodeName(ports->path()).constData(), 0711) == 0);
+    identity.asNobody = pty && root;
+    QVERIFY(!identity.asNobody || chmod(QFile::encodeName(ports->path()).constData(), 0711) == 0);
     auto tick = [&](LogCapture &log) {
-        setfsuid(asNobody ? 65534 : geteuid());
-        window->CheckSerialAvailable();
-        setfsuid(geteuid());
+        const bool entered = identity.enter();
+        if (entered)
+            window->CheckSerialAvailable();
+        const bool left = identity.leave();
+        if (!entered || !left)
+            qFatal("the tick's credentials could not be taken or given back");
         return log.count(node(1) + ": " + why);
     };
 

@@ -4,7 +4,7 @@
 #     desktop entry's Exec= starts in the entry's Path=, which holds the logo,
 #     and keeps running;
 #  2. the desktop entry and the kiosk unit pass their validators without a
-#     single remark;
+#     single remark, and systemd rates the unit's exposure 2.5 or lower;
 #  3. the Debian package holds exactly the installed files, keeps
 #     /etc/default/framescope as a conffile, and depends on
 #     the package that ships Qt's framebuffer platform and evdev touch plugins
@@ -87,6 +87,16 @@ remarks=$(systemd-analyze verify --man=no --root="$root" framescope-kiosk.servic
   || fail "systemd-analyze verify: $remarks"
 [ -z "$remarks" ] || fail "systemd-analyze verify: $remarks"
 echo "PASS: desktop-file-validate and systemd-analyze verify have nothing to say"
+# The kiosk faces the sensor's wire and, with --http, the network: a unit that
+# loses its sandboxing (a directive dropped, misspelt, or overridden later in
+# the file) raises its exposure, and that fails here.
+exposure=$(systemd-analyze security --offline=yes --no-pager --root="$root" framescope-kiosk.service 2>&1) \
+  || fail "systemd-analyze security --offline: $exposure"
+level=$(sed -n 's/^.*Overall exposure level for framescope-kiosk\.service: \([0-9.]*\) .*$/\1/p' <<<"$exposure")
+[ -n "$level" ] || fail "systemd-analyze security gave no overall exposure level: $exposure"
+awk -v level="$level" 'BEGIN { exit !(level <= 2.5) }' \
+  || fail "the kiosk unit's exposure level is $level, above 2.5; exposed: $(awk '$NF ~ /^[0-9]+\.[0-9]+$/ { printf "%s %s; ", $2, $NF }' <<<"$exposure")"
+echo "PASS: the kiosk unit's exposure level is $level (at most 2.5)"
 
 # --- 3. the package
 "$cpack" --config "$build/CPackConfig.cmake" -B "$work/packages" >"$work/cpack.log" 2>&1 \
