@@ -12,9 +12,13 @@
 #include <QDir>
 #include <QProcess>
 #include <QtTest>
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 using namespace testsupport;
 
@@ -65,6 +69,7 @@ private slots:
     void snapshotKeepsTheFrameAndThePicture_data();
     void snapshotKeepsTheFrameAndThePicture();
     void twoSnapshotsInOneMillisecond();
+    void writerRunsQueuedJobsInOrder();
     void failedSnapshotLeavesNoFile_data();
     void failedSnapshotLeavesNoFile();
     void referenceSurvivesStopAndRestart();
@@ -186,6 +191,33 @@ void TestKeep::twoSnapshotsInOneMillisecond()
     QCOMPARE(FilesIn(dir).size(), 6);
     for (int n = 0; n < 3; ++n)
         QCOMPARE(QImage(dir + "/" + shownFiles[n]).pixelColor(0, 0), QColor(n * 100, 0, 0));
+}
+
+// Jobs handed over while the writer is busy with an earlier one run after it,
+// in order, each with what it was given; the writer's end waits for them.
+// The first job holds the writer until all are queued. Its gate is relaxed
+// on purpose: only the writer's own hand-over may order what the later jobs
+// read, so that ThreadSanitizer sees whether it does.
+void TestKeep::writerRunsQueuedJobsInOrder()
+{
+    std::atomic<bool> bQueued{false};
+    std::mutex lock;
+    std::vector<int> ran;
+    {
+        BackgroundWriter writer;
+        for (int n = 0; n < 8; ++n) {
+            const std::vector<int> given(64, n);
+            writer.Run([&, n, given] {
+                while (n == 0 && !bQueued.load(std::memory_order_relaxed))
+                    QThread::msleep(1);
+                const bool bWhole = std::all_of(given.begin(), given.end(), [n](int v) { return v == n; });
+                std::lock_guard<std::mutex> held(lock);
+                ran.push_back(bWhole ? n : -1);
+            });
+        }
+        bQueued.store(true, std::memory_order_relaxed);
+    }
+    QCOMPARE(ran, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
 void TestKeep::failedSnapshotLeavesNoFile_data()
