@@ -70,6 +70,7 @@ private slots:
     void snapshotKeepsTheFrameAndThePicture();
     void twoSnapshotsInOneMillisecond();
     void writerRunsQueuedJobsInOrder();
+    void snapshotOutcomeReachesTheWindow();
     void failedSnapshotLeavesNoFile_data();
     void failedSnapshotLeavesNoFile();
     void referenceSurvivesStopAndRestart();
@@ -218,6 +219,28 @@ void TestKeep::writerRunsQueuedJobsInOrder()
         bQueued.store(true, std::memory_order_relaxed);
     }
     QCOMPARE(ran, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
+// The writer's outcome reaches the window through the posted events alone.
+// They are sent here without the event loop: its wake-up through the
+// dispatcher's descriptor would order the hand-over by itself as far as
+// ThreadSanitizer can tell, but only now and then.
+void TestKeep::snapshotOutcomeReachesTheWindow()
+{
+    const QString dir = files.filePath("posted");
+    window->pKeep->SetSnapshotDirectory(dir);
+    const QByteArray frame = RawFrame([](int i) { return i; });
+    window->pKeep->FrameShown(reinterpret_cast<const unsigned char *>(frame.constData()), RawFacts());
+    window->pKeep->ui->pushButton_Snapshot->click();
+    QElapsedTimer waited;
+    waited.start();
+    while (!NoticeOf(*window).startsWith("Snapshot ") && waited.elapsed() < 20000) {
+        QThread::msleep(10);
+        QCoreApplication::sendPostedEvents(window->pKeep, QEvent::MetaCall);
+    }
+    const QStringList written = FilesIn(dir);
+    QCOMPARE(written.size(), 2);
+    QCOMPARE(NoticeOf(*window), "Snapshot written: " + written.last());
 }
 
 void TestKeep::failedSnapshotLeavesNoFile_data()

@@ -109,8 +109,25 @@ void KeepController::PushButton_Snapshot()
         const SnapshotOutcome outcome = WriteSnapshot(dir, facts.taken, shown, raw);
         if (!outcome.bWritten)
             qDebug().noquote() << "Snapshot" << outcome.path << "not written:" << outcome.reason;
-        QMetaObject::invokeMethod(this, [this, outcome] { Finished(outcome); }, Qt::QueuedConnection);
+        // Posted by name, and under the lock: the queued call then holds
+        // nothing of ours, and is made before the GUI thread can take the
+        // lock that hands the outcome over.
+        std::lock_guard<std::mutex> held(finishedLock);
+        finished.push_back(outcome);
+        QMetaObject::invokeMethod(this, "TakeFinished", Qt::QueuedConnection);
     });
+}
+
+// One call may find several outcomes, and a later call none.
+void KeepController::TakeFinished()
+{
+    std::vector<SnapshotOutcome> outcomes;
+    {
+        std::lock_guard<std::mutex> held(finishedLock);
+        outcomes.swap(finished);
+    }
+    for (const SnapshotOutcome &outcome : outcomes)
+        Finished(outcome);
 }
 
 void KeepController::Refuse(const QString &reason)

@@ -13,6 +13,8 @@
 
 #include <QObject>
 #include <QRect>
+#include <mutex>
+#include <vector>
 
 class QTimer;
 class QWidget;
@@ -51,6 +53,7 @@ public:
 
 private slots:
     void PushButton_Snapshot();
+    void TakeFinished();
 
 private:
     void ConnectControls(QWidget *controls);
@@ -67,8 +70,13 @@ private:
     unsigned char shownRaw[RAW_FRAME_SIZE] = {};
     RawFacts shownFacts;
     int iPending = 0;              // snapshots handed to the writer, not yet written
+    // Outcomes from the writer's thread, taken by the GUI thread. Qt's event
+    // queue orders them as well, but ThreadSanitizer cannot see into its lock.
+    std::mutex finishedLock;
+    std::vector<SnapshotOutcome> finished;
     // Destroyed in reverse: the reference first, then the writer, which
-    // waits for what is queued while this is still a QObject.
+    // waits for what is queued while this is still a QObject and its
+    // outcomes still have a place to go.
     BackgroundWriter writer;
     ReferenceStore reference;
 };
