@@ -1,5 +1,6 @@
 #include "keep/PictureFiles.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -159,18 +161,50 @@ SnapshotOutcome WriteSnapshot(const QString &dir, const QDateTime &taken, const 
     return outcome;
 }
 
-BackgroundWriter::BackgroundWriter()
-{
-    pool.setMaxThreadCount(1);
-    pool.setExpiryTimeout(-1);
-}
-
 BackgroundWriter::~BackgroundWriter()
 {
-    pool.waitForDone();
+    {
+        std::lock_guard<std::mutex> held(lock);
+        bEnding = true;
+    }
+    queued.notify_one();
+    if (thread.joinable())
+        thread.join();
 }
 
+// Only the GUI thread hands jobs over, so only it touches the thread's handle.
 void BackgroundWriter::Run(const std::function<void()> &job)
 {
-    pool.start(job);
+    if (!thread.joinable()) {
+        try {
+            thread = std::thread(&BackgroundWriter::Work, this);
+        } catch (const std::system_error &error) {
+            // Without a thread nothing else writes: the job runs here, late
+            // for the loop but not lost.
+            qDebug() << "Writer thread not created:" << error.what() << "- writing on the GUI thread";
+            job();
+            return;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> held(lock);
+        jobs.push_back(job);
+    }
+    queued.notify_one();
+}
+
+void BackgroundWriter::Work()
+{
+    std::unique_lock<std::mutex> held(lock);
+    for (;;) {
+        queued.wait(held, [this] { return bEnding || !jobs.empty(); });
+        if (jobs.empty())
+            return; // ending, and everything queued is written
+        std::function<void()> job = std::move(jobs.front());
+        jobs.pop_front();
+        held.unlock();
+        job();
+        job = nullptr; // its pictures go now, not when the next job comes
+        held.lock();
+    }
 }

@@ -7,9 +7,12 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
-#include <QThreadPool>
 #include <QVector>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 // "framescope-YYYYMMDD-HHMMSS-mmm" for a local time.
 QString SnapshotName(const QDateTime &taken);
@@ -55,11 +58,14 @@ SnapshotOutcome WriteSnapshot(const QString &dir, const QDateTime &taken, const 
 // Writes away from the acquisition loop: jobs run one after another, in the
 // order given, on one thread of the writer's own, made at the first job and
 // kept from then on. The destructor waits for the jobs still queued, so
-// nothing taken before the exit is lost.
+// nothing taken before the exit is lost. The queue is handed over under a
+// standard mutex rather than through a QThreadPool: ThreadSanitizer cannot
+// see into Qt's own locks, and would take every job queued while the thread
+// was busy for a race on what the job was given.
 class BackgroundWriter
 {
 public:
-    BackgroundWriter();
+    BackgroundWriter() = default;
     ~BackgroundWriter();
     BackgroundWriter(const BackgroundWriter &) = delete;
     BackgroundWriter &operator=(const BackgroundWriter &) = delete;
@@ -67,7 +73,13 @@ public:
     void Run(const std::function<void()> &job);
 
 private:
-    QThreadPool pool;
+    void Work();
+
+    std::mutex lock;
+    std::condition_variable queued;
+    std::deque<std::function<void()>> jobs;
+    bool bEnding = false;
+    std::thread thread;
 };
 
 #endif

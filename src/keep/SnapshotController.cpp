@@ -103,9 +103,25 @@ void SnapshotController::PushButton_Snapshot()
         const SnapshotOutcome outcome = WriteSnapshot(dir, facts.taken, asShown, raw);
         if (!outcome.bWritten)
             qDebug().noquote() << "Snapshot" << outcome.path << "not written:" << outcome.reason;
-        QMetaObject::invokeMethod(
-            this, [this, outcome] { Finished(outcome); }, Qt::QueuedConnection);
+        // Posted under the lock, with nothing of ours in the call: the
+        // outcome is handed over by the lock, which ThreadSanitizer sees,
+        // and the call is made before the GUI thread can take it.
+        std::lock_guard<std::mutex> held(finishedLock);
+        finished.push_back(outcome);
+        QMetaObject::invokeMethod(this, &SnapshotController::TakeFinished, Qt::QueuedConnection);
     });
+}
+
+// One call may find several outcomes, and a later call none.
+void SnapshotController::TakeFinished()
+{
+    std::vector<SnapshotOutcome> outcomes;
+    {
+        std::lock_guard<std::mutex> held(finishedLock);
+        outcomes.swap(finished);
+    }
+    for (const SnapshotOutcome &outcome : outcomes)
+        Finished(outcome);
 }
 
 void SnapshotController::Refuse(const QString &reason)

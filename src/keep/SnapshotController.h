@@ -10,6 +10,8 @@
 
 #include <QObject>
 #include <QRect>
+#include <mutex>
+#include <vector>
 
 class QTimer;
 class QWidget;
@@ -44,6 +46,7 @@ public:
 
 private slots:
     void PushButton_Snapshot();
+    void TakeFinished();
 
 private:
     void ConnectControls(QWidget *controls);
@@ -58,7 +61,12 @@ private:
     QString directory;
     ShownFramePtr shown; // null: the picture area shows no frame
     int iPending = 0;    // snapshots handed to the writer, not yet written
-    // Destroyed last: it waits for what is queued while this is still a QObject.
+    // Outcomes from the writer's thread, taken by the GUI thread. Qt's event
+    // queue orders them as well, but ThreadSanitizer cannot see into its lock.
+    std::mutex finishedLock;
+    std::vector<SnapshotOutcome> finished;
+    // Destroyed first: it waits for what is queued while this is still a
+    // QObject and its outcomes still have a place to go.
     BackgroundWriter writer;
 };
 
