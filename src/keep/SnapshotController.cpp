@@ -103,12 +103,13 @@ void SnapshotController::PushButton_Snapshot()
         const SnapshotOutcome outcome = WriteSnapshot(dir, facts.taken, asShown, raw);
         if (!outcome.bWritten)
             qDebug().noquote() << "Snapshot" << outcome.path << "not written:" << outcome.reason;
-        // Posted under the lock, with nothing of ours in the call: the
-        // outcome is handed over by the lock, which ThreadSanitizer sees,
-        // and the call is made before the GUI thread can take it.
+        // The outcome is handed over by the lock, which ThreadSanitizer sees;
+        // the call is posted under it, by name, so that it carries no object
+        // made on this thread (a functor or a slot object would) for the GUI
+        // thread to destroy behind Qt's own lock.
         std::lock_guard<std::mutex> held(finishedLock);
         finished.push_back(outcome);
-        QMetaObject::invokeMethod(this, &SnapshotController::TakeFinished, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "TakeFinished", Qt::QueuedConnection);
     });
 }
 
