@@ -7,6 +7,7 @@
 #define FRAME_SHOWNFRAME_H
 
 #include "frame/Frame.h"
+#include "frame/Readings.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -29,8 +30,20 @@ struct ShownFrame {
     std::shared_ptr<const RawFrameBytes> reference;
     // The picture's 256 levels (the converted frame, before its palette).
     std::array<unsigned char, FRAME_PIXELS> levels {};
+    // The frame in degrees when a calibration is loaded; null otherwise, and
+    // then every reading is in counts.
+    std::shared_ptr<const CelsiusPlane> celsius;
+    // A register write to the sensor since the calibration (or its last
+    // re-anchor) may have changed its response: readings are marked.
+    bool bReadingsMayBeOff = false;
 
     int Sample(int i) const { return DecodeSample(raw.data(), i); }
+    ReadingUnit Unit() const { return celsius ? ReadingUnit::Celsius : ReadingUnit::Counts; }
+    // Pixel i (row * FRAME_WIDTH + column, the sensor's order).
+    Reading ReadingAt(int i) const;
+    // Over the sensor pixels in area (columns and rows, clipped to the sensor).
+    ReadingSummary Summarize(const QRect &area) const;
+    ReadingSummary Summarize() const { return Summarize(QRect(0, 0, FRAME_WIDTH, FRAME_HEIGHT)); }
     QDateTime Arrived() const { return QDateTime::fromMSecsSinceEpoch(arrivedMsecs); } // local time
 };
 
