@@ -123,13 +123,15 @@ public:
 class GeneratedFrames : public Source {
 public:
     explicit GeneratedFrames(const Options& o)
-        : scene_(o.seed, o.pattern), periods_(o.faults), limit_(o.frames) {}
+        : scene_(o.seed, o.pattern, o.scene), periods_(o.faults), limit_(o.frames) {}
 
     bool next(std::vector<std::uint8_t>& bytes, std::size_t& completing) override
     {
         if (limit_ != 0 && number_ == limit_)
             return false;
         ++number_;
+        if (number_ == 1 && !scene_.badPixels().empty())
+            sayBadPixels();
         faults_ = faultsFor(number_, periods_);
         FrameLayout layout;
         bytes = encodeFrame(scene_.frame(number_), faults_, &layout);
@@ -154,6 +156,14 @@ public:
     }
 
 private:
+    void sayBadPixels() const
+    {
+        std::string line = "bad pixels:";
+        for (int pixel : scene_.badPixels())
+            line += " " + std::to_string(pixel);
+        say(line);
+    }
+
     Scene scene_;
     FaultPeriods periods_;
     std::uint64_t limit_;

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdlib>
 #include <limits>
 #include <map>
 
@@ -26,6 +27,14 @@ const char kUsage[] =
     "                       through the fixed pattern and the noise, as in front\n"
     "                       of a lens cap) or gradient (pixel i, row by row, is\n"
     "                       i * 16383 / 6719 exactly, in every frame)\n"
+    "  --temperature C      with --pattern flat: the surface's temperature in\n"
+    "                       degrees Celsius, -40 to 85 (default 25)\n"
+    "  --bad-pixels N       make N pixels bad, every other one dead (0) and the\n"
+    "                       others stuck at one value; prints 'bad pixels: I ...'\n"
+    "                       (row x 84 + column) before the first frame\n"
+    "  --drift COUNTS       every pixel's offset has moved by COUNTS, each by up\n"
+    "                       to a quarter more or less, as with the sensor's own\n"
+    "                       temperature\n"
     "  --replay FILE        send the bytes of FILE (a raw capture, or a viewer's\n"
     "                       --record file) instead of generated frames, once, at\n"
     "                       the same pacing, but whole: bytes the pty cannot take\n"
@@ -120,6 +129,8 @@ std::map<std::string, NumberOption> numberOptions(Options& o, std::uint64_t& see
         {"--extra-byte", {&o.faults.extraByte, 1, big}},
         {"--ack-in-data", {&o.faults.ackInData, 1, big}},
         {"--stray", {&o.faults.stray, 1, big}},
+        {"--bad-pixels", {&o.badPixels, 1, 1000}},
+        {"--drift", {&o.drift, 0, 4000}},
     };
 }
 
@@ -127,6 +138,7 @@ std::map<std::string, std::string*> textOptions(Options& o, std::string& plugTex
                                                 std::string& patternText)
 {
     return {{"--link", &o.link},
+            {"--temperature", &o.temperatureText},
             {"--replay", &o.replay},
             {"--unplug-every", &plugText},
             {"--pattern", &patternText}};
@@ -199,6 +211,23 @@ bool checkCombination(const Options& o, std::string& error)
     return error.empty();
 }
 
+// The scene's settings from their options as given.
+bool readScene(Options& o, std::string& error)
+{
+    o.scene.badPixels = static_cast<int>(o.badPixels);
+    o.scene.drift = static_cast<int>(o.drift);
+    if (o.temperatureText.empty())
+        return true;
+    char* end = nullptr;
+    const double celsius = std::strtod(o.temperatureText.c_str(), &end);
+    if (*end != '\0' || !(celsius >= -40.0 && celsius <= 85.0))
+        error = "bad temperature '" + o.temperatureText + "' for --temperature (expected -40 to 85)";
+    else if (o.pattern != Pattern::Flat)
+        error = "--temperature needs --pattern flat";
+    o.scene.flatCelsius = celsius;
+    return error.empty();
+}
+
 // Splits "--name=value" into name and value; returns false for plain "--name".
 bool splitInline(const std::string& arg, std::string& name, std::string& value)
 {
@@ -236,6 +265,8 @@ public:
             fail("unknown pattern '" + patternText_ + "' for --pattern (scene, flat or gradient)");
             return ParseOutcome::Error;
         }
+        if (!readScene(out_, error_))
+            return ParseOutcome::Error;
         return checkCombination(out_, error_) ? ParseOutcome::Run : ParseOutcome::Error;
     }
 

@@ -33,6 +33,10 @@ struct Options {
     std::uint64_t frames = 0;  // 0: endless
     std::uint32_t seed = 1;
     Pattern pattern = Pattern::Scene;
+    SceneSettings scene;  // --temperature, --bad-pixels, --drift
+    std::string temperatureText;  // --temperature as given
+    std::uint64_t badPixels = 0;
+    std::uint64_t drift = 0;
     std::string link;
     std::string replay;
     FaultPeriods faults;

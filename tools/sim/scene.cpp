@@ -6,10 +6,10 @@
 namespace {
 
 constexpr int kBackground = 8000;    // top 8 bits: about 125 of 255
-constexpr int kFlatLevel = kBackground;
-constexpr int kGradientX = 1500;
-constexpr int kGradientY = 800;
-constexpr int kBlobPeak = 4000;
+constexpr double kCountsPerDegree = 100.0;
+constexpr double kSlopeSpread = 0.10;  // each pixel's slope, +-
+constexpr double kGradientX = 15.0;    // degrees across
+constexpr double kGradientY = 8.0;     // degrees down
 constexpr double kBlobSigma = 7.0;
 constexpr int kStripeSpread = 700;   // column offsets, +- (about 11 grey levels)
 constexpr int kPixelSpread = 600;    // per-pixel offsets, +- (about 9 grey levels)
@@ -35,23 +35,71 @@ std::vector<int> makePattern(std::uint32_t seed)
     return pattern;
 }
 
+// Drawn from generators of their own, so that a seed's offset pattern and
+// noise stay what they were before pixels had slopes.
+std::vector<double> makeSlopes(std::uint32_t seed)
+{
+    std::mt19937 rng(seed ^ 0x51095105u);
+    std::vector<double> slopes(kPixels);
+    for (double& s : slopes)
+        s = kCountsPerDegree * (1.0 + kSlopeSpread * spreadFrom(rng, 1000) / 1000.0);
+    return slopes;
+}
+
+void addDrift(std::vector<int>& pattern, std::uint32_t seed, int drift)
+{
+    std::mt19937 rng(seed ^ 0xd21f7d21u);
+    for (int& offset : pattern)
+        offset += drift + (drift >= 4 ? spreadFrom(rng, drift / 4) : 0);
+}
+
+// Distinct pixels, every other one dead (0), the others stuck mid-scale.
+std::vector<int> makeBadValues(std::uint32_t seed, int count, std::vector<int>& bad)
+{
+    std::mt19937 rng(seed ^ 0xbadbad00u);
+    std::vector<int> values(kPixels, -1);
+    while (static_cast<int>(bad.size()) < count) {
+        const int pixel = static_cast<int>(rng() % kPixels);
+        if (values[pixel] >= 0)
+            continue;
+        values[pixel] = bad.size() % 2 ? 9000 + static_cast<int>(rng() % 2000) : 0;
+        bad.push_back(pixel);
+    }
+    std::sort(bad.begin(), bad.end());
+    return values;
+}
+
 } // namespace
 
-Scene::Scene(std::uint32_t seed, Pattern pattern)
-    : kind_(pattern), pattern_(makePattern(seed)), noise_(seed ^ 0x5eed5eedu)
+Scene::Scene(std::uint32_t seed, Pattern pattern, const SceneSettings& settings)
+    : kind_(pattern), pattern_(makePattern(seed)), slope_(makeSlopes(seed)),
+      badValue_(makeBadValues(seed, settings.badPixels, bad_)), flatCelsius_(settings.flatCelsius),
+      noise_(seed ^ 0x5eed5eedu)
 {
+    addDrift(pattern_, seed, settings.drift);
 }
 
-int Scene::backgroundAt(int x, int y) const
+double Scene::backgroundAt(int x, int y) const
 {
-    return kBackground + kGradientX * x / (kColumns - 1) + kGradientY * y / (kRows - 1);
+    return kSceneCelsius + kGradientX * x / (kColumns - 1) + kGradientY * y / (kRows - 1);
 }
 
-int Scene::blobAt(int x, int y, double cx, double cy) const
+// The object's own temperature at its centre, fading into the background.
+double Scene::celsiusAt(int x, int y, double cx, double cy) const
 {
     const double dx = x - cx, dy = y - cy;
-    const double r2 = (dx * dx + dy * dy) / (2.0 * kBlobSigma * kBlobSigma);
-    return static_cast<int>(std::lround(kBlobPeak * std::exp(-r2)));
+    const double weight = std::exp(-(dx * dx + dy * dy) / (2.0 * kBlobSigma * kBlobSigma));
+    const double background = backgroundAt(x, y);
+    return background + (kObjectCelsius - background) * weight;
+}
+
+// The noise is drawn for every pixel, bad ones too, so that bad pixels leave
+// the others' noise as it was.
+int Scene::sampleOf(int i, double celsius)
+{
+    const double counts = kBackground + pattern_[i] + slope_[i] * (celsius - kSceneCelsius);
+    const int v = static_cast<int>(std::lround(counts)) + spreadFrom(noise_, kNoiseSpread);
+    return badValue_[i] >= 0 ? badValue_[i] : std::clamp(v, 0, kMaxSample);
 }
 
 std::vector<std::uint16_t> Scene::ramp() const
@@ -72,9 +120,8 @@ std::vector<std::uint16_t> Scene::frame(std::uint64_t n)
     std::vector<std::uint16_t> samples(kPixels);
     for (int i = 0; i < kPixels; ++i) {
         const int x = i % kColumns, y = i / kColumns;
-        const int seen = kind_ == Pattern::Flat ? kFlatLevel : backgroundAt(x, y) + blobAt(x, y, cx, cy);
-        const int v = seen + pattern_[i] + spreadFrom(noise_, kNoiseSpread);
-        samples[i] = static_cast<std::uint16_t>(std::clamp(v, 0, kMaxSample));
+        const double celsius = kind_ == Pattern::Flat ? flatCelsius_ : celsiusAt(x, y, cx, cy);
+        samples[i] = static_cast<std::uint16_t>(sampleOf(i, celsius));
     }
     return samples;
 }
