@@ -2,6 +2,8 @@
 // validation and encoding, and the write paced by the acknowledgement byte.
 #include "mainwindow.h"
 
+#include "calib/CalibrationController.h"
+
 #include "WindowCommand.h"
 
 #include <QByteArray>
@@ -120,7 +122,8 @@ void MainWindow::SendSensor()
             DropSensorWrite(address);
     } else if (bSendSensorValue) {
         EncodeSensorCommand(command, sizeof command, 'F', value);
-        SendSensorStep(command);
+        if (SendSensorStep(command) && pCalibration)
+            pCalibration->MarkReadingsMayBeOff(); // the register may change the response
         bSendSensorValue = false;
         bSendSensorCommand = false;
     }

@@ -1,6 +1,7 @@
 #include "GUI.h"
 
 #include "WindowCommand.h"
+#include "calib/CalibrationController.h"
 #include "keep/RawPicture.h"
 #include "keep/ReferenceStore.h"
 #include "mainwindow.h"
@@ -107,7 +108,8 @@ void MainWindow::ProcessImage()
 {
     if (!f_FrameRdy || bTakeReference || fdSerial == 0)
         return;
-    pView->Range().Convert(NewestSamples(), pImage8);
+    pCelsius = pCelsiusMap ? pCelsiusMap->Plane(NewestRawFrame()) : nullptr;
+    pView->Range().Convert(NewestSamples(), pImage8, pCelsius.get());
     bImageProcessed = true;
 }
 
@@ -141,6 +143,11 @@ ShownFramePtr MainWindow::NewShownFrame()
     if (bApplyNUC)
         frame->reference = SharedReference();
     memcpy(frame->levels.data(), pImage8, FRAME_PIXELS);
+    frame->celsius = pCelsius;
+    if (pCelsius && pCalibration) {
+        frame->basis = pCalibration->Basis();
+        frame->bReadingsMayBeOff = pCalibration->ReadingsMayBeOff();
+    }
     return frame;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Recording.h"
 #include "WireWait.h"
+#include "calib/CalibrationController.h"
 #include "http/HttpController.h"
 #include "keep/ReferenceStore.h"
 #include "keep/SnapshotController.h"
@@ -12,6 +13,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QFile>
 #include <QPushButton>
 #include <QTimer>
@@ -34,6 +36,12 @@ const char SNAPSHOT_DIR_OPTION[] = "snapshot-dir";
 const char REFERENCE_OPTION[] = "reference";
 const char REFERENCE_FRAMES_OPTION[] = "reference-frames";
 const char HTTP_OPTION[] = "http";
+const char CALIBRATION_OPTION[] = "calibration";
+const char EMISSIVITY_OPTION[] = "emissivity";
+const char REFLECTED_OPTION[] = "reflected-temperature";
+const int CALIBRATION_REFERENCE_FRAMES = 16; // without --reference-frames
+// The calibration page's control, beside Apply NUC in the left column.
+const QRect CALIBRATION_OPENER(95, 228, 45, 34);
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 // Listening from before the window is made until the window takes it over.
@@ -78,7 +86,8 @@ void DescribeOptions(QCommandLineParser &parser)
               "The values the colours span: design (default: the top 8 bits, or the corrected grey "
               "with Apply NUC), auto (each frame's coldest to hottest) or LO:HI (fixed, "
               "0 <= LO < HI <= 16383). The key A and the Range button step design, auto, locked "
-              "(that auto window, kept), LO:HI.",
+              "(that auto window, kept), LO:HI. With --calibration also LOC:HIC in degrees "
+              "(20C:40C).",
               "RANGE");
     AddOption(parser, ROTATE_OPTION, "Turn the picture clockwise by 0, 90, 180 or 270 degrees.", "DEGREES");
     AddOption(parser, MIRROR_OPTION, "Mirror the picture left to right (before turning it).");
@@ -100,6 +109,17 @@ void DescribeOptions(QCommandLineParser &parser)
               "http://ADDR:PORT/ (ADDR default 127.0.0.1; 0.0.0.0 for every network), with "
               "/stream.mjpg, /frame.png, /raw.png and /status.json; at most 8 clients at once.",
               "[ADDR:]PORT");
+    AddOption(parser, CALIBRATION_OPTION,
+              "Read in degrees Celsius through the two-point calibration in FILE (loaded at start "
+              "when it is there; the calibration page, opened beside Apply NUC, writes it). "
+              "Its references average --reference-frames frames (default 16 here).",
+              "FILE");
+    AddOption(parser, EMISSIVITY_OPTION,
+              "With --calibration: the emissivity of what the sensor looks at, 0.1 to 1 (default 1).", "E");
+    AddOption(parser, REFLECTED_OPTION,
+              "With --calibration: the temperature of the surroundings the object reflects, in "
+              "degrees Celsius, -273 to 1000 (default 20).",
+              "C");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -148,10 +168,48 @@ bool ReadReferenceFrames(const QCommandLineParser &parser, ViewerOptions &option
     const QString text = parser.value(QString::fromLatin1(REFERENCE_FRAMES_OPTION));
     bool bNumber = false;
     options.referenceFrames = text.toInt(&bNumber);
+    options.bReferenceFramesGiven = true;
     if (!bNumber || options.referenceFrames < 1 || options.referenceFrames > MAX_REFERENCE_FRAMES)
         error = QStringLiteral("--reference-frames takes a whole number from 1 to %1, not '%2'")
                     .arg(MAX_REFERENCE_FRAMES)
                     .arg(text);
+    return error.isEmpty();
+}
+
+// A number between low and high; the reason names the option.
+bool ReadNumber(const QCommandLineParser &parser, const char *option, double low, double high, double &value,
+                QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(option)))
+        return true;
+    const QString text = parser.value(QString::fromLatin1(option));
+    bool bNumber = false;
+    const double read = text.toDouble(&bNumber);
+    if (!bNumber || !(read >= low && read <= high)) {
+        error = QStringLiteral("--%1 takes a number from %2 to %3, not '%4'")
+                    .arg(QString::fromLatin1(option))
+                    .arg(low)
+                    .arg(high)
+                    .arg(text);
+        return false;
+    }
+    value = read;
+    return true;
+}
+
+// Degrees need a calibration: the emissivity and a range in degrees without
+// one are refused rather than ignored.
+bool ReadCalibration(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!ReadText(parser, CALIBRATION_OPTION, "a file name", options.calibrationFile, error)
+        || !ReadNumber(parser, EMISSIVITY_OPTION, 0.1, 1.0, options.emissivity, error)
+        || !ReadNumber(parser, REFLECTED_OPTION, -273.0, 1000.0, options.reflectedCelsius, error))
+        return false;
+    const bool bNeedsCalibration = parser.isSet(QString::fromLatin1(EMISSIVITY_OPTION))
+                                   || parser.isSet(QString::fromLatin1(REFLECTED_OPTION))
+                                   || (options.view && options.view->range.bCelsius);
+    if (bNeedsCalibration && options.calibrationFile.isEmpty())
+        error = QStringLiteral("--emissivity, --reflected-temperature and a --range in degrees need --calibration");
     return error.isEmpty();
 }
 
@@ -213,6 +271,25 @@ void ApplyKeepOptions(const ViewerOptions &options, MainWindow &window)
     }
 }
 
+// The calibration page's controller, with the file loaded when it is there;
+// a file refused leaves the viewer uncalibrated, with one line saying why.
+void ApplyCalibrationOptions(const ViewerOptions &options, MainWindow &window)
+{
+    if (options.calibrationFile.isEmpty())
+        return;
+    ReadingSettings settings;
+    settings.emissivity = options.emissivity;
+    settings.reflectedCelsius = options.reflectedCelsius;
+    const int frames = options.bReferenceFramesGiven ? options.referenceFrames : CALIBRATION_REFERENCE_FRAMES;
+    window.pCalibration =
+        new CalibrationController(&window, CALIBRATION_OPENER, options.calibrationFile, settings, frames);
+    QObject::connect(window.pShownFrames, &FrameFeed::Shown, window.pCalibration,
+                     &CalibrationController::FrameShown);
+    QString error;
+    if (!window.pCalibration->Load(error))
+        qWarning().noquote() << "framescope:" << error;
+}
+
 // What the web server tells of the window; read between cycles, on the GUI thread.
 ViewerStatus StatusOf(const MainWindow &window)
 {
@@ -227,6 +304,11 @@ ViewerStatus StatusOf(const MainWindow &window)
     status.range = window.pView->Range().Name();
     status.rotation = window.pView->Transform().rotation;
     status.bMirror = window.pView->Transform().mirror;
+    if (const ShownFramePtr &shown = window.pView->Shown()) {
+        status.bReadings = true;
+        status.readings = shown->Summarize();
+        status.bReadingsMayBeOff = shown->bReadingsMayBeOff;
+    }
     return status;
 }
 
@@ -283,7 +365,7 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
            && ReadText(parser, SNAPSHOT_DIR_OPTION, "a directory", options.snapshotDir, error)
            && ReadText(parser, REFERENCE_OPTION, "a file name", options.referenceFile, error)
            && ReadReferenceFrames(parser, options, error) && ReadHttp(parser, options, error)
-           && ReadView(parser, options, error);
+           && ReadView(parser, options, error) && ReadCalibration(parser, options, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -318,6 +400,7 @@ void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
     if (options.view)
         window.pView->Apply(*options.view);
     ApplyKeepOptions(options, window);
+    ApplyCalibrationOptions(options, window);
     if (preparedServer)
         ServeWindow(window);
     if (!options.device.isEmpty())

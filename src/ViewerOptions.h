@@ -29,6 +29,10 @@ struct ViewerOptions {
     QString snapshotDir;       // empty: the default, in the pictures folder
     QString referenceFile;     // where the reference is kept; empty: not kept
     int referenceFrames = 1;   // good frames averaged into a reference
+    bool bReferenceFramesGiven = false; // else a calibration's reference averages 16
+    QString calibrationFile;   // readings in degrees; empty: in counts, no calibration page
+    double emissivity = 1.0;   // of what the sensor looks at, 0.1 .. 1
+    double reflectedCelsius = 20.0; // the surroundings' temperature
     std::shared_ptr<const ListenAddress> http; // where to serve the page and the stream; null: not at all
 };
 

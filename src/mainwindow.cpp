@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "calib/CalibrationController.h"
+
 #include "Process_Serial.h"
 #include "Serial.h"
 #include "WindowCommand.h"
@@ -193,6 +195,7 @@ void MainWindow::RunCycle()
         ui->checkBox_ApplyNUC->setEnabled(true);
         pReference->Taken(pRefFrame, NewestFacts());
     }
+    pCelsiusMap = pCalibration ? pCalibration->Map() : nullptr;
     RunWorker(&pthread_ProcessImage, fn_thread_ProcessImage, "conversion");
     DisplayImage();
     SendCommand();

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <new>
 
+class CalibrationController;
+class CelsiusMap;
 class FrameFeed;
 class HttpController;
 class QByteArray;
@@ -89,6 +91,11 @@ public:
     FrameFeed *pShownFrames = nullptr;    // every frame shown, to those that watch the picture
     SnapshotController *pSnapshots = nullptr;
     HttpController *pHttp = nullptr; // --http: the web server's hand-over
+    CalibrationController *pCalibration = nullptr; // --calibration: readings in degrees
+    // The calibration's map for this cycle (taken from pCalibration before the
+    // workers start; null while uncalibrated) and the frame it made.
+    std::shared_ptr<const CelsiusMap> pCelsiusMap; // [worker]
+    std::shared_ptr<const CelsiusPlane> pCelsius;  // [worker]
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:

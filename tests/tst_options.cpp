@@ -314,6 +314,21 @@ void TestOptions::badCommandLineIsRefused_data()
         QTest::newRow(qPrintable(QString("reference frames '%1'").arg(frames)))
             << QStringList{"--reference-frames", frames}
             << QString("framescope: --reference-frames takes a whole number from 1 to 256, not '%1'").arg(frames);
+    QTest::newRow("empty calibration file") << QStringList{"--calibration="}
+                                            << "framescope: --calibration needs a file name";
+    for (const char *e : {"0.05", "1.5", "x"})
+        QTest::newRow(qPrintable(QString("emissivity '%1'").arg(e)))
+            << QStringList{"--calibration", "c.json", "--emissivity", e}
+            << QString("framescope: --emissivity takes a number from 0.1 to 1, not '%1'").arg(e);
+    QTest::newRow("reflected temperature") << QStringList{"--calibration", "c.json", "--reflected-temperature", "hot"}
+                                           << "framescope: --reflected-temperature takes a number from -273 to 1000, not 'hot'";
+    QTest::newRow("range in degrees low above high") << QStringList{"--calibration", "c.json", "--range", "40C:20C"}
+                                                     << "framescope: --range: 40C:20C needs -273 <= LO < HI <= 5000 (degrees)";
+    QTest::newRow("range in degrees and counts") << QStringList{"--calibration", "c.json", "--range", "20C:400"}
+                                                 << "framescope: --range: '20C:400' is not design, auto or LO:HI";
+    for (const QStringList &degrees : {QStringList{"--emissivity", "0.9"}, QStringList{"--range", "20C:40C"}})
+        QTest::newRow(qPrintable("degrees without a calibration: " + degrees.first()))
+            << degrees << "framescope: --emissivity, --reflected-temperature and a --range in degrees need --calibration";
 }
 
 // Refused before a window exists: status 2, the reason and the usage on

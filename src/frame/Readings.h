@@ -7,6 +7,7 @@
 
 #include "frame/Frame.h"
 
+#include <QByteArray>
 #include <QRect>
 #include <QString>
 #include <array>
@@ -30,6 +31,15 @@ struct ReadingSummary {
     Reading min;
     Reading max;
     Reading mean;
+};
+
+// What the degrees of a frame were made with, for files that keep the frame
+// (a raw snapshot's text entries), so that a tool can convert it again.
+struct ReadingBasis {
+    QByteArray calibration; // the calibration file's document
+    double emissivity = 1.0;
+    double reflectedCelsius = 20.0;
+    bool bReplaceBad = true;
 };
 
 // "°C" or "counts", as /status.json, MQTT and the page name the unit.

@@ -36,6 +36,8 @@ struct ShownFrame {
     // A register write to the sensor since the calibration (or its last
     // re-anchor) may have changed its response: readings are marked.
     bool bReadingsMayBeOff = false;
+    // What celsius was made with; null when uncalibrated.
+    std::shared_ptr<const ReadingBasis> basis;
 
     int Sample(int i) const { return DecodeSample(raw.data(), i); }
     ReadingUnit Unit() const { return celsius ? ReadingUnit::Celsius : ReadingUnit::Counts; }

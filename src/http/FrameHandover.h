@@ -34,6 +34,10 @@ struct ViewerStatus {
     QString range;
     int rotation = 0;
     bool bMirror = false;
+    // The last frame shown over the whole sensor, in its unit.
+    bool bReadings = false;   // a frame has been shown
+    ReadingSummary readings;
+    bool bReadingsMayBeOff = false;
 };
 
 class FrameHandover

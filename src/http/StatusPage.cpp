@@ -23,6 +23,27 @@ QString Row(const char *key, const QString &caption, const QString &value)
         .arg(caption, QString::fromLatin1(key), value.toHtmlEscaped());
 }
 
+// The frame's minimum, maximum and mean; null before the first frame.
+QJsonValue ReadingsJson(const ViewerStatus &status)
+{
+    if (!status.bReadings)
+        return QJsonValue();
+    QJsonObject readings;
+    readings[QStringLiteral("min")] = status.readings.min.value;
+    readings[QStringLiteral("max")] = status.readings.max.value;
+    readings[QStringLiteral("mean")] = status.readings.mean.value;
+    return readings;
+}
+
+QString ReadingsText(const ViewerStatus &status)
+{
+    if (!status.bReadings)
+        return QStringLiteral("none yet");
+    return QStringLiteral("%1 .. %2, mean %3%4")
+        .arg(status.readings.min.Text(), status.readings.max.Text(), status.readings.mean.Text(),
+             status.bReadingsMayBeOff ? QStringLiteral(" (may be off)") : QString());
+}
+
 const char PAGE_HEAD[] = R"html(<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
@@ -61,6 +82,8 @@ function show(s) {
   set("range", s.range);
   set("rotation", s.rotation + "\u00B0" + (s.mirror ? ", mirrored" : ""));
   set("uptime", s.uptimeSeconds + " s");
+  const r = s.readings, text = v => s.unit === "counts" ? Math.round(v) : v.toFixed(1) + " " + s.unit;
+  set("readings", r ? text(r.min) + " .. " + text(r.max) + ", mean " + text(r.mean) + (s.readingsMayBeOff ? " (may be off)" : "") : "none yet");
 }
 setInterval(() => fetch("/status.json", {cache: "no-store"}).then(r => r.json()).then(show).catch(() => {}), 1000);
 </script></body></html>
@@ -81,6 +104,9 @@ QByteArray StatusJson(const ViewerStatus &status, qint64 uptimeSeconds)
     json[QStringLiteral("range")] = status.range;
     json[QStringLiteral("rotation")] = status.rotation;
     json[QStringLiteral("mirror")] = status.bMirror;
+    json[QStringLiteral("unit")] = UnitName(status.readings.mean.unit);
+    json[QStringLiteral("readings")] = ReadingsJson(status);
+    json[QStringLiteral("readingsMayBeOff")] = status.bReadingsMayBeOff;
     json[QStringLiteral("version")] = QStringLiteral(FRAMESCOPE_VERSION);
     json[QStringLiteral("uptimeSeconds")] = static_cast<double>(uptimeSeconds);
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
@@ -95,6 +121,7 @@ QByteArray StatusPage(const ViewerStatus &status, qint64 uptimeSeconds)
                          + Row("palette", QStringLiteral("Palette"), status.palette)
                          + Row("range", QStringLiteral("Range"), status.range)
                          + Row("rotation", QStringLiteral("Rotation"), RotationText(status))
+                         + Row("readings", QStringLiteral("Readings"), ReadingsText(status))
                          + Row("uptime", QStringLiteral("Running for"), QStringLiteral("%1 s").arg(uptimeSeconds));
     return QByteArray(PAGE_HEAD) + rows.toUtf8() + QByteArray(PAGE_TAIL);
 }

@@ -4,6 +4,20 @@
 
 namespace {
 
+// Degrees = slope x sample + intercept per pixel, from the calibration's
+// document (its format: the README), then the grey-body correction.
+void SetReadingFacts(QImage &picture, const RawFacts &facts)
+{
+    picture.setText(QStringLiteral("Unit"), UnitName(ReadingUnit::Celsius));
+    picture.setText(QStringLiteral("Calibration"), QString::fromUtf8(facts.basis->calibration));
+    picture.setText(QStringLiteral("Emissivity"), QString::number(facts.basis->emissivity));
+    picture.setText(QStringLiteral("ReflectedTemperature"), QString::number(facts.basis->reflectedCelsius));
+    picture.setText(QStringLiteral("BadPixels"),
+                    facts.basis->bReplaceBad ? QStringLiteral("replaced") : QStringLiteral("as read"));
+    if (facts.bReadingsMayBeOff)
+        picture.setText(QStringLiteral("Readings"), QStringLiteral("may be off"));
+}
+
 // One key a word: Qt's PNG writer files a key with a blank under
 // "Description".
 void SetFacts(QImage &picture, const RawFacts &facts)
@@ -18,6 +32,8 @@ void SetFacts(QImage &picture, const RawFacts &facts)
     picture.setText(QStringLiteral("Offset"), QString::number(facts.offset));
     if (facts.frames > 1)
         picture.setText(QStringLiteral("Frames"), QString::number(facts.frames));
+    if (facts.basis)
+        SetReadingFacts(picture, facts);
     picture.setText(QStringLiteral("Software"),
                     QStringLiteral("framescope ") + QStringLiteral(FRAMESCOPE_VERSION));
 }
@@ -68,6 +84,8 @@ RawFacts FactsOf(const ShownFrame &frame)
     facts.bCorrected = frame.bCorrected;
     facts.gain = frame.gain;
     facts.offset = frame.offset;
+    facts.basis = frame.basis;
+    facts.bReadingsMayBeOff = frame.bReadingsMayBeOff;
     return facts;
 }
 

@@ -21,6 +21,9 @@ struct RawFacts {
     int gain = 1;
     int offset = 0;
     int frames = 1;          // averaged into it (a reference of several frames)
+    // With a calibration: what converts its samples to degrees.
+    std::shared_ptr<const ReadingBasis> basis;
+    bool bReadingsMayBeOff = false;
 };
 
 // What is known of a shown frame; taken is when it was shown.

@@ -51,8 +51,8 @@ void DrawColourBar(QPainter &painter, const QRect &visible, const QImage &colour
     painter.setPen(Qt::black);
     painter.drawRect(bar.adjusted(-1, -1, 0, 0));
     const int textRight = bar.left() - 1 - GAP;
-    DrawText(painter, {QString::number(ends.hi)}, QPoint(textRight, bar.top()), Qt::AlignRight | Qt::AlignTop);
-    DrawText(painter, {QString::number(ends.lo)}, QPoint(textRight, bar.bottom()),
+    DrawText(painter, {ends.Text(ends.hi)}, QPoint(textRight, bar.top()), Qt::AlignRight | Qt::AlignTop);
+    DrawText(painter, {ends.Text(ends.lo)}, QPoint(textRight, bar.bottom()),
              Qt::AlignRight | Qt::AlignBottom);
 }
 

@@ -1,6 +1,7 @@
 #include "view/Range.h"
 
 #include <QRegularExpression>
+#include <cmath>
 
 namespace {
 
@@ -19,8 +20,44 @@ LevelMap::LevelMap(LevelWindow window)
     bias = span == 0 ? 128u << SHIFT : 1u << (SHIFT - 1);
 }
 
+QString LevelWindow::Text(int end) const
+{
+    if (bCelsius)
+        return Reading {end / double(CENTI), ReadingUnit::Celsius}.Text();
+    return QString::number(end);
+}
+
+namespace {
+
+const int LOWEST_CELSIUS = -273;
+const int HIGHEST_CELSIUS = 5000;
+
+bool ParseCelsiusRange(const QString &text, RangeSetting &setting, QString &error)
+{
+    const QRegularExpressionMatch window =
+        QRegularExpression(QStringLiteral("^(-?\\d{1,4}(?:\\.\\d)?)C:(-?\\d{1,4}(?:\\.\\d)?)C$")).match(text);
+    if (!window.hasMatch()) {
+        error = QStringLiteral("'%1' is not design, auto, LO:HI or LOC:HIC").arg(text);
+        return false;
+    }
+    const double lo = window.captured(1).toDouble();
+    const double hi = window.captured(2).toDouble();
+    if (lo >= hi || lo < LOWEST_CELSIUS || hi > HIGHEST_CELSIUS) {
+        error = QStringLiteral("%1 needs %2 <= LO < HI <= %3 (degrees)").arg(text).arg(LOWEST_CELSIUS).arg(HIGHEST_CELSIUS);
+        return false;
+    }
+    setting.mode = RangeMode::Fixed;
+    setting.bCelsius = true;
+    setting.fixed = {qRound(lo * CENTI), qRound(hi * CENTI), true};
+    return true;
+}
+
+} // namespace
+
 bool ParseRange(const QString &text, RangeSetting &setting, QString &error)
 {
+    if (text.endsWith(QLatin1Char('C')))
+        return ParseCelsiusRange(text, setting, error);
     if (text == QLatin1String("design") || text == QLatin1String("auto")) {
         setting.mode = text == QLatin1String("auto") ? RangeMode::Auto : RangeMode::Design;
         return true;
@@ -76,6 +113,8 @@ QString LevelRange::Name() const
     case RangeMode::Locked:
         return QStringLiteral("locked");
     case RangeMode::Fixed:
+        if (given.bCelsius)
+            return QStringLiteral("%1C:%2C").arg(given.fixed.lo / double(CENTI)).arg(given.fixed.hi / double(CENTI));
         return QStringLiteral("%1:%2").arg(given.fixed.lo).arg(given.fixed.hi);
     case RangeMode::Design:
         break;
@@ -83,16 +122,19 @@ QString LevelRange::Name() const
     return QStringLiteral("design");
 }
 
-void LevelRange::Convert(const FrameSamples &frame, unsigned char *image8)
+void LevelRange::Convert(const FrameSamples &frame, unsigned char *image8, const CelsiusPlane *celsius)
 {
+    const bool bDegrees = celsius != nullptr;
     if (mode == RangeMode::Design)
         ConvertAsDesigned(frame, image8);
-    else if (mode == RangeMode::Fixed)
-        MapFrame(frame, given.fixed, image8);
-    else if (mode == RangeMode::Locked && bWindowKept)
-        MapFrame(frame, window, image8);
+    else if (mode == RangeMode::Fixed && !given.bCelsius)
+        MapFrame(frame, nullptr, given.fixed, image8); // counts given: counts shown
+    else if (mode == RangeMode::Fixed && bDegrees)
+        MapFrame(frame, celsius, given.fixed, image8);
+    else if (mode == RangeMode::Locked && bWindowKept && window.bCelsius == bDegrees)
+        MapFrame(frame, celsius, window, image8);
     else
-        MapOwnWindow(frame, image8); // auto, or a lock still waiting for its window
+        MapOwnWindow(frame, celsius, image8); // auto, a lock still waiting for its window, degrees without any
 }
 
 LevelWindow LevelRange::Window() const
@@ -102,7 +144,7 @@ LevelWindow LevelRange::Window() const
     case RangeMode::Locked:
         return window;
     case RangeMode::Fixed:
-        return given.fixed;
+        return given.bCelsius && !window.bCelsius ? window : given.fixed;
     case RangeMode::Design:
         break;
     }
@@ -110,6 +152,18 @@ LevelWindow LevelRange::Window() const
 }
 
 namespace {
+
+// A degree reading in hundredths, rounded; far beyond any window's ends it
+// is clamped so that it fits the map's arithmetic.
+struct CentiCelsiusOf {
+    const float *celsius;
+    int operator()(int i) const
+    {
+        const float centi = celsius[i] * CENTI;
+        const float inside = centi < -1e6f ? -1e6f : centi > 1e6f ? 1e6f : centi;
+        return static_cast<int>(std::lround(inside));
+    }
+};
 
 // One pass: value, clamp, multiply, shift. Written through a __restrict
 // pointer, so that the compiler may make vector code of it.
@@ -162,15 +216,27 @@ void ConvertAsDesigned(const FrameSamples &frame, unsigned char *image8)
         ConvertPlain(frame.raw, image8);
 }
 
-void LevelRange::MapFrame(const FrameSamples &frame, LevelWindow through, unsigned char *image8) const
+// The frame's degrees in hundredths when it has them, else its quantity.
+template <typename Work>
+void LevelRange::WithValues(const FrameSamples &frame, const CelsiusPlane *celsius, Work work) const
 {
-    WithQuantity(frame, [&](auto value) { MapThrough(value, LevelMap(through), image8); });
+    if (celsius)
+        work(CentiCelsiusOf {celsius->data()});
+    else
+        WithQuantity(frame, work);
+}
+
+void LevelRange::MapFrame(const FrameSamples &frame, const CelsiusPlane *celsius, LevelWindow through,
+                          unsigned char *image8) const
+{
+    WithValues(frame, celsius, [&](auto value) { MapThrough(value, LevelMap(through), image8); });
 }
 
 // Two passes: the extremes, then the mapping between them.
-void LevelRange::MapOwnWindow(const FrameSamples &frame, unsigned char *image8)
+void LevelRange::MapOwnWindow(const FrameSamples &frame, const CelsiusPlane *celsius, unsigned char *image8)
 {
-    WithQuantity(frame, [&](auto value) { window = Extremes(value); });
+    WithValues(frame, celsius, [&](auto value) { window = Extremes(value); });
+    window.bCelsius = celsius != nullptr;
     bWindowKept = true;
-    MapFrame(frame, window, image8);
+    MapFrame(frame, celsius, window, image8);
 }

@@ -10,11 +10,19 @@
 #include <QString>
 #include <cstdint>
 
-// The values shown as level 0 (lo) and level 255 (hi); lo <= hi.
+// The values shown as level 0 (lo) and level 255 (hi); lo <= hi. In counts,
+// or with bCelsius in hundredths of a degree.
 struct LevelWindow {
     int lo = 0;
     int hi = SAMPLE_MAX;
+    bool bCelsius = false;
+
+    // An end as the colour bar labels it: "9286" or "41.3 °C".
+    QString Text(int end) const;
 };
+
+// Hundredths of a degree: the unit of a window in degrees.
+constexpr int CENTI = 100;
 
 // Maps a value onto 0..255 over a window, clamped at both ends, in fixed
 // point: a scale computed once per window, then a multiply and a shift per
@@ -40,13 +48,16 @@ private:
 
 enum class RangeMode { Design, Auto, Locked, Fixed };
 
-// A range as the command line gives it: design, auto or a fixed LO:HI.
+// A range as the command line gives it: design, auto or a fixed LO:HI (with
+// bCelsius in degrees, kept in hundredths).
 struct RangeSetting {
+    bool bCelsius = false;
     RangeMode mode = RangeMode::Design;
     LevelWindow fixed;
 };
 
-// Reads "design", "auto" or "LO:HI" (0 <= LO < HI <= 16383). On a bad text
+// Reads "design", "auto", "LO:HI" (0 <= LO < HI <= 16383) or "LOC:HIC"
+// (degrees, one decimal at most, -273 <= LO < HI <= 5000). On a bad text
 // returns false with the reason in error.
 bool ParseRange(const QString &text, RangeSetting &setting, QString &error);
 
@@ -70,14 +81,18 @@ public:
     // conversion.
     bool MapsToWindow() const { return mode != RangeMode::Design; }
     // Every pixel's level into image8: the design's conversion, or the
-    // frame's value mapped through the window.
-    void Convert(const FrameSamples &frame, unsigned char *image8);
+    // frame's value mapped through the window: in degrees when the frame has
+    // them (celsius not null) and the window is not one in counts given at
+    // start. A window in degrees given for a frame without them: its own.
+    void Convert(const FrameSamples &frame, unsigned char *image8, const CelsiusPlane *celsius = nullptr);
     // The window of the frame converted last (for design: the whole scale).
     LevelWindow Window() const;
 
 private:
-    void MapFrame(const FrameSamples &frame, LevelWindow through, unsigned char *image8) const;
-    void MapOwnWindow(const FrameSamples &frame, unsigned char *image8);
+    template <typename Work> void WithValues(const FrameSamples &frame, const CelsiusPlane *celsius, Work work) const;
+    void MapFrame(const FrameSamples &frame, const CelsiusPlane *celsius, LevelWindow through,
+                  unsigned char *image8) const;
+    void MapOwnWindow(const FrameSamples &frame, const CelsiusPlane *celsius, unsigned char *image8);
 
     RangeSetting given;
     RangeMode mode = RangeMode::Design;

@@ -14,11 +14,16 @@ struct SpotReading {
     bool corrected = false; // Apply NUC was on: value is the corrected one
     int value = 0;
     QuantityStats frame;    // of the quantity the picture shows
+    // With a calibration: the pixel and the frame in degrees.
+    bool bCelsius = false;
+    Reading reading;
+    ReadingSummary summary;
+    bool bMayBeOff = false; // the sensor's response may have changed since
 
     // The lines of the reading box.
     QStringList Lines() const;
 };
 
-SpotReading ReadSpot(const FrameSamples &frame, QPoint pixel, FrameValues &scratch);
+SpotReading ReadSpot(const ShownFrame &frame, QPoint pixel, FrameValues &scratch);
 
 #endif

@@ -160,7 +160,7 @@ bool ViewController::ShowsPlainPicture() const
 QPixmap ViewController::Compose()
 {
     if (bSpot)
-        reading = ReadSpot(SamplesOf(*kept), spotPixel, readingValues);
+        reading = ReadSpot(*kept, spotPixel, readingValues);
     const bool bColourBar = palette != Palette::Grey || bKeptWindowed;
     return composer.Compose(
         {kept->levels.data(), palette, transform, bColourBar, keptWindow, bSpot ? &reading : nullptr});
