@@ -1,5 +1,7 @@
 // Cost of the per-frame work of the acquisition cycle: the receive step's
-// byte rule, the conversion with and without correction, the same through a
+// byte rule, the conversion with and without correction, the calibration's
+// map from samples to degrees (with and without emissivity) and the
+// conversion through it, the same through a
 // palette and each range of the view, the display plain and with the view's
 // overlays, and what --record adds to a receive step; and what a snapshot
 // costs the GUI thread, against the writing that its writer thread does.
@@ -8,6 +10,7 @@
 #include "GUI.h"
 #include "Recording.h"
 #include "Serial.h"
+#include "calib/CelsiusMap.h"
 #include "keep/PictureArea.h"
 #include "keep/PictureFiles.h"
 #include "keep/RawPicture.h"
@@ -73,6 +76,55 @@ void BM_ConvertCorrected(benchmark::State &state)
     window->fdSerial = 0;
 }
 BENCHMARK(BM_ConvertCorrected);
+
+// A calibration of slopes around 0.01 degrees a count with a bad pixel in
+// every hundred, as the per-frame map sees it.
+std::shared_ptr<const CelsiusMap> MapOf(double emissivity)
+{
+    Calibration calibration;
+    for (int i = 0; i < FRAME_PIXELS; ++i) {
+        calibration.slope[i] = 0.01f + 0.001f * (i % 7);
+        calibration.intercept[i] = -60.0f;
+        calibration.bad[i] = i % 100 == 7;
+    }
+    ReadingSettings settings;
+    settings.emissivity = emissivity;
+    return std::make_shared<const CelsiusMap>(calibration, settings);
+}
+
+void BM_CelsiusMap(benchmark::State &state, double emissivity)
+{
+    FillFrames();
+    const std::shared_ptr<const CelsiusMap> map = MapOf(emissivity);
+    CelsiusPlane plane;
+    for (auto _ : state) {
+        map->Fill(window->pRawFrame1, plane);
+        benchmark::DoNotOptimize(plane[100]);
+    }
+}
+BENCHMARK_CAPTURE(BM_CelsiusMap, black_body, 1.0);
+BENCHMARK_CAPTURE(BM_CelsiusMap, emissivity_0_9, 0.9);
+
+// The conversion worker's whole step with a calibration: the frame's degrees
+// (a new plane, shared with the frame shown), then its levels through auto.
+void BM_ConvertCalibrated(benchmark::State &state, RangeMode mode)
+{
+    PrepareConversion(false);
+    ViewSettings view;
+    view.range.mode = mode;
+    window->pView->Apply(view);
+    window->pCelsiusMap = MapOf(1.0);
+    for (auto _ : state) {
+        window->ProcessImage();
+        benchmark::DoNotOptimize(window->pImage8[100]);
+    }
+    window->pCelsiusMap = nullptr;
+    window->pCelsius = nullptr;
+    window->pView->Apply(ViewSettings());
+    window->fdSerial = 0;
+}
+BENCHMARK_CAPTURE(BM_ConvertCalibrated, design, RangeMode::Design);
+BENCHMARK_CAPTURE(BM_ConvertCalibrated, auto, RangeMode::Auto);
 
 // A palette and a range for the time of one benchmark; the plain picture
 // afterwards. A lock takes the window of the first frame it converts.
