@@ -5,7 +5,12 @@
 
 #include "calib/CalibrationController.h"
 #include "calib/CalibrationFile.h"
+#include "WindowCommand.h"
+#include "http/StatusPage.h"
 #include "keep/RawPicture.h"
+#include "ui_WindowCommand.h"
+#include "ui_mainwindow.h"
+#include "view/ViewController.h"
 #include "ui_CalibrationOpener.h"
 #include "ui_CalibrationPage.h"
 
@@ -18,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
+#include <numeric>
 #include <cmath>
 
 using namespace testsupport;
@@ -83,6 +89,9 @@ private slots:
     void injectedBadPixelsAreFound();
     void warmObjectReadsItsTemperature();
     void reanchorUndoesDrift();
+    void degreesWhereverAValueIsShown();
+    void greyBodyApproximation_data();
+    void greyBodyApproximation();
     void fileRoundTrip();
     void badFileIsRefused_data();
     void badFileIsRefused();
@@ -201,6 +210,82 @@ void TestCalibration::reanchorUndoesDrift()
     QVERIFY(!after.frames.isEmpty());
     QVERIFY(qAbs(MeanOf(*after.frames.last()->celsius) - 40) < 0.2);
     QVERIFY(SpreadOf(*after.frames.last()->celsius, calibration.bad) < 0.2);
+}
+
+// A flat field at 30 C through a window of 20 to 40 C, a tap, then a
+// register write: the picture, the spot meter, the colour bar, the status
+// and the raw snapshot all in degrees, marked once the write went out.
+void TestCalibration::degreesWhereverAValueIsShown()
+{
+    MainWindow window;
+    ResetReceiver(window);
+    f_Acknowledge = true;
+    ApplyOrFail(window, {"--calibration", calibrationFile, "--palette", "iron", "--range", "20C:40C"});
+    QVector<ShownFramePtr> frames;
+    QObject::connect(window.pShownFrames, &FrameFeed::Shown, [&](const ShownFramePtr &frame) { frames << frame; });
+    Simulator sim(ports->node(0), {"--fast", "--pattern", "flat", "--temperature", "30"});
+    QVERIFY(sim.started());
+    int writtenAt = -1;
+    auto step = [&] {
+        if (frames.size() == 3 && writtenAt < 0) {
+            QTest::mouseClick(window.ui->DisplayImage, Qt::LeftButton, Qt::NoModifier, QPoint(41 * 6 + 3, 40 * 6 + 3));
+            window.pWindowCommand->ui->spinBox_Address->setValue(5);
+            window.pWindowCommand->ui->spinBox_Value->setValue(42);
+            QTest::mouseClick(window.pWindowCommand->ui->pushButton_SendSensor, Qt::LeftButton);
+            writtenAt = 0;
+        } else if (writtenAt == 0 && sim.lines("command: !F0042").size() == 1) {
+            writtenAt = frames.size();
+        }
+    };
+    QVERIFY(RunUntil(window, [&] { return writtenAt > 0 && frames.size() > writtenAt + 2; }, 20000, step));
+    if (window.fdSerial > 0)
+        close(window.fdSerial);
+    const ShownFrame &last = *frames.last();
+    QVERIFY(!frames.first()->bReadingsMayBeOff && last.bReadingsMayBeOff);
+    QVERIFY(qAbs(std::accumulate(last.levels.begin(), last.levels.end(), 0.0) / FRAME_PIXELS - 127.5) < 2);
+    QCOMPARE(window.pView->Range().Window().Text(window.pView->Range().Window().lo), QString("20.0 \u00b0C"));
+    const QStringList spot = window.pView->Reading().Lines();
+    QVERIFY2(QRegularExpression("^(29|30)\\.\\d \u00b0C  \\(\\d+\\)$").match(spot.value(1)).hasMatch(), qPrintable(spot.join('|')));
+    QCOMPARE(spot.last(), QString("may be off: re-anchor"));
+
+    ViewerStatus status;
+    status.bReadings = true;
+    status.readings = last.Summarize();
+    status.bReadingsMayBeOff = last.bReadingsMayBeOff;
+    const QJsonObject json = QJsonDocument::fromJson(StatusJson(status, 0)).object();
+    QCOMPARE(json["unit"].toString(), QString("\u00b0C"));
+    QVERIFY(qAbs(json["readings"].toObject()["mean"].toDouble() - 30) < 0.1);
+    QVERIFY(json["readingsMayBeOff"].toBool());
+
+    const QImage raw = RawPicture(last.raw.data(), FactsOf(last));
+    Calibration carried;
+    QString error;
+    QVERIFY2(ReadCalibrationDocument(raw.text("Calibration").toUtf8(), carried, error), qPrintable(error));
+    QVERIFY(carried.slope == calibration.slope && carried.intercept == calibration.intercept);
+    QCOMPARE(raw.text("Unit"), QString("\u00b0C"));
+    QCOMPARE(raw.text("Readings"), QString("may be off"));
+}
+
+void TestCalibration::greyBodyApproximation_data()
+{
+    QTest::addColumn<double>("read");
+    QTest::addColumn<double>("emissivity");
+    QTest::addColumn<double>("reflected");
+    QTest::addColumn<double>("object");
+    QTest::newRow("black body") << 30.0 << 1.0 << 20.0 << 30.0;
+    QTest::newRow("as warm as its surroundings") << 20.0 << 0.5 << 20.0 << 20.0;
+    QTest::newRow("warmer") << 30.0 << 0.9 << 20.0 << 31.0518;
+    QTest::newRow("much warmer, shiny") << 100.0 << 0.5 << 20.0 << 147.7714;
+    QTest::newRow("colder") << 0.0 << 0.95 << 20.0 << -1.1816;
+}
+
+void TestCalibration::greyBodyApproximation()
+{
+    QFETCH(double, read);
+    QFETCH(double, emissivity);
+    QFETCH(double, reflected);
+    QFETCH(double, object);
+    QVERIFY(qAbs(ObjectCelsius(read, emissivity, reflected) - object) < 0.001);
 }
 
 void TestCalibration::fileRoundTrip()

@@ -2,10 +2,17 @@
 // the offscreen platform with --palette iron --range auto, a tap on the
 // hottest pixel once 20 frames are shown, then the picture area
 // (view-iron.png) and the whole 800 x 480 window (window-view.png) saved into
-// DIR. Run from the build directory, which holds Logo.png and framescope-sim:
+// DIR. Then the calibration's: the page after a cold and a hot reference
+// taken from the simulator's flat fields at 20 and 60 C
+// (calibration-page.png), and the picture in degrees with the spot meter on
+// the warm object (view-celsius.png). Run from the build directory, which
+// holds Logo.png and framescope-sim:
 //   build/framescope-screenshots docs
 #include "ViewerOptions.h"
 #include "WidgetStyle.h"
+#include "calib/CalibrationController.h"
+#include "ui_CalibrationOpener.h"
+#include "ui_CalibrationPage.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -48,6 +55,88 @@ bool Save(const QPixmap &picture, const QString &path)
 {
     const bool saved = picture.save(path);
     fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+    return saved;
+}
+
+// The simulator at link, with options; a previous one there ends first, and
+// the viewer follows it as an adapter unplugged and plugged in again.
+void StartSimulator(QProcess &sim, const QString &link, const QStringList &options)
+{
+    if (sim.state() != QProcess::NotRunning) {
+        sim.terminate();
+        sim.waitForFinished();
+    }
+    sim.start(QStringLiteral("./framescope-sim"), QStringList{QStringLiteral("--link"), link} + options);
+    for (int wait = 0; wait < 100 && !QFileInfo::exists(link); ++wait)
+        QThread::msleep(50);
+}
+
+int Shown(const MainWindow &window)
+{
+    return window.iTotalFramesShown + window.iFramesShown;
+}
+
+// The calibration page as an operator uses it, then the picture it gives.
+bool CalibrationPictures(const QDir &out)
+{
+    const QStringList bad {QStringLiteral("--bad-pixels"), QStringLiteral("6")};
+    const QStringList flat {QStringLiteral("--pattern"), QStringLiteral("flat"), QStringLiteral("--temperature")};
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("sensor"));
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    StartSimulator(sim, link, flat + QStringList{QStringLiteral("20")} + bad);
+    ViewerOptions options;
+    QString error;
+    if (!ParseViewerOptions({QStringLiteral("framescope"), QStringLiteral("--start"), QStringLiteral("--device"), link,
+                             QStringLiteral("--calibration"), dir.filePath(QStringLiteral("calibration.json")),
+                             QStringLiteral("--reference-frames"), QStringLiteral("8"), QStringLiteral("--palette"),
+                             QStringLiteral("iron"), QStringLiteral("--range"), QStringLiteral("auto")},
+                            options, error)) {
+        fprintf(stderr, "%s\n", qPrintable(error));
+        return false;
+    }
+    MainWindow window;
+    ApplyViewerOptions(options, window);
+    window.show();
+    Ui_CalibrationPage &page = *window.pCalibration->page;
+    enum { Cold, ColdTaking, HotWait, HotTaking, Picture } step = Cold;
+    int mark = 3; // frames shown before the next step
+    bool saved = false;
+    const auto full = [&] { return page.progressBar->value() > 0 && page.progressBar->value() == page.progressBar->maximum(); };
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (step == Cold && Shown(window) >= mark) {
+            window.pCalibration->opener->pushButton_Calibration->click();
+            page.doubleSpinBox_Cold->setValue(20.0);
+            page.doubleSpinBox_Hot->setValue(60.0);
+            page.pushButton_TakeCold->click();
+            step = ColdTaking;
+        } else if (step == ColdTaking && full()) {
+            StartSimulator(sim, link, flat + QStringList{QStringLiteral("60")} + bad);
+            mark = Shown(window) + 5;
+            step = HotWait;
+        } else if (step == HotWait && Shown(window) >= mark) {
+            page.pushButton_TakeHot->click();
+            step = HotTaking;
+        } else if (step == HotTaking && page.label_Outcome->text().contains(QStringLiteral("Save"))) {
+            saved = Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("calibration-page.png")));
+            page.pushButton_Save->click();
+            StartSimulator(sim, link, bad);
+            mark = Shown(window) + FRAMES;
+            step = Picture;
+        } else if (step == Picture && Shown(window) >= mark) {
+            poll.stop();
+            Tap(window.ui->DisplayImage, Hottest(window.pImage8));
+            saved = saved && Save(window.grab(window.ui->DisplayImage->geometry()),
+                                  out.filePath(QStringLiteral("view-celsius.png")));
+            window.close();
+        }
+    });
+    poll.start(0);
+    QCoreApplication::exec();
+    sim.terminate();
+    sim.waitForFinished();
     return saved;
 }
 
@@ -107,5 +196,5 @@ int main(int argc, char **argv)
     application.exec();
     sim.terminate();
     sim.waitForFinished();
-    return saved ? 0 : 1;
+    return saved && CalibrationPictures(out) ? 0 : 1;
 }

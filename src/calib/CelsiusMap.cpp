@@ -39,10 +39,11 @@ float MedianOf(const CelsiusPlane &plane, const std::vector<int> &pixels)
 
 double ObjectCelsius(double readCelsius, double emissivity, double reflectedCelsius)
 {
-    const double read = std::pow(readCelsius + KELVIN, 4);
-    const double reflected = std::pow(reflectedCelsius + KELVIN, 4);
-    const double object = (read - (1 - emissivity) * reflected) / emissivity;
-    return (object > 0 ? std::pow(object, 0.25) : 0.0) - KELVIN;
+    // Squares and square roots: several times faster than pow, per pixel.
+    const double read = (readCelsius + KELVIN) * (readCelsius + KELVIN);
+    const double reflected = (reflectedCelsius + KELVIN) * (reflectedCelsius + KELVIN);
+    const double object = (read * read - (1 - emissivity) * reflected * reflected) / emissivity;
+    return (object > 0 ? std::sqrt(std::sqrt(object)) : 0.0) - KELVIN;
 }
 
 CelsiusMap::CelsiusMap(const Calibration &calibration, const ReadingSettings &settings)

@@ -125,6 +125,7 @@ QString LevelRange::Name() const
 void LevelRange::Convert(const FrameSamples &frame, unsigned char *image8, const CelsiusPlane *celsius)
 {
     const bool bDegrees = celsius != nullptr;
+    bDegreesWithout = given.bCelsius && !bDegrees;
     if (mode == RangeMode::Design)
         ConvertAsDesigned(frame, image8);
     else if (mode == RangeMode::Fixed && !given.bCelsius)
@@ -144,7 +145,7 @@ LevelWindow LevelRange::Window() const
     case RangeMode::Locked:
         return window;
     case RangeMode::Fixed:
-        return given.bCelsius && !window.bCelsius ? window : given.fixed;
+        return bDegreesWithout ? window : given.fixed;
     case RangeMode::Design:
         break;
     }
@@ -161,7 +162,7 @@ struct CentiCelsiusOf {
     {
         const float centi = celsius[i] * CENTI;
         const float inside = centi < -1e6f ? -1e6f : centi > 1e6f ? 1e6f : centi;
-        return static_cast<int>(std::lround(inside));
+        return static_cast<int>(inside + (inside < 0 ? -0.5f : 0.5f)); // to the nearest, halves away from 0
     }
 };
 

@@ -98,6 +98,7 @@ private:
     RangeMode mode = RangeMode::Design;
     LevelWindow window;        // of the last auto frame, or the one locked
     bool bWindowKept = false;  // window holds a frame's window since auto began
+    bool bDegreesWithout = false; // a window in degrees given, the last frame had none
 };
 
 #endif
