@@ -1,13 +1,14 @@
 # The installed layout and the Debian package.
 #
-#   bin/framescope, bin/framescope-sim
+#   bin/framescope, bin/framescope-sim, bin/framescope-calibrate
 #   share/framescope/Logo.png              the program's working directory
 #   share/applications/framescope.desktop  starts the viewer in that directory
 #   <unit dir>/framescope-kiosk.service    the viewer on the board's screen
 #   <sysconf dir>/default/framescope       the kiosk's settings, commented out
 #   share/doc/framescope/                  README.md, copyright, changelog.gz
 #   share/doc/framescope/docs/             the README's pictures (docs/*.png)
-#   share/man/man1/                        framescope.1.gz, framescope-sim.1.gz
+#   share/man/man1/                        framescope.1.gz, framescope-sim.1.gz,
+#                                          framescope-calibrate.1.gz
 #
 # The desktop entry and the unit name installed paths, so they are written at
 # install time, for the prefix actually installed to (cmake --install --prefix,
@@ -50,7 +51,7 @@ function(framescope_gzipped source name destination)
   install(FILES ${FRAMESCOPE_STAGE_DIR}/${name} DESTINATION ${destination})
 endfunction()
 framescope_gzipped(${FRAMESCOPE_PACKAGING_DIR}/changelog changelog.gz ${CMAKE_INSTALL_DOCDIR})
-foreach(program framescope framescope-sim)
+foreach(program framescope framescope-sim framescope-calibrate)
   framescope_gzipped(${FRAMESCOPE_PACKAGING_DIR}/${program}.1 ${program}.1.gz
     ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()

@@ -209,7 +209,8 @@ bool ReadCalibration(const QCommandLineParser &parser, ViewerOptions &options, Q
                                    || parser.isSet(QString::fromLatin1(REFLECTED_OPTION))
                                    || (options.view && options.view->range.bCelsius);
     if (bNeedsCalibration && options.calibrationFile.isEmpty())
-        error = QStringLiteral("--emissivity, --reflected-temperature and a --range in degrees need --calibration");
+        error = QStringLiteral(
+            "--emissivity, --reflected-temperature and a --range in degrees need --calibration");
     return error.isEmpty();
 }
 

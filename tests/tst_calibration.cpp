@@ -3,16 +3,16 @@
 // file, the viewer reading through it, the page and the command-line tool.
 #include "testsupport.h"
 
+#include "WindowCommand.h"
 #include "calib/CalibrationController.h"
 #include "calib/CalibrationFile.h"
-#include "WindowCommand.h"
 #include "http/StatusPage.h"
 #include "keep/RawPicture.h"
+#include "ui_CalibrationOpener.h"
+#include "ui_CalibrationPage.h"
 #include "ui_WindowCommand.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
-#include "ui_CalibrationOpener.h"
-#include "ui_CalibrationPage.h"
 
 #include <QDoubleSpinBox>
 #include <QJsonArray>
@@ -23,8 +23,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
-#include <numeric>
 #include <cmath>
+#include <numeric>
 
 using namespace testsupport;
 
@@ -116,12 +116,13 @@ void TestCalibration::initTestCase()
     ports.reset(new PortDirectory);
     QVERIFY(ports->isActive());
     const QStringList bad {"--bad-pixels", QString::number(INJECTED_BAD)};
-    cold = Run(QStringList{"--pattern", "flat", "--temperature", "20"} + bad);
-    hot = Run(QStringList{"--pattern", "flat", "--temperature", "60"} + bad);
+    cold = Run(QStringList {"--pattern", "flat", "--temperature", "20"} + bad);
+    hot = Run(QStringList {"--pattern", "flat", "--temperature", "60"} + bad);
     QCOMPARE(cold.frames.size(), FRAMES);
     QCOMPARE(hot.frames.size(), FRAMES);
     QString error;
-    QVERIFY2(Calibrate(AverageOf(cold.frames, 20), AverageOf(hot.frames, 60), calibration, error), qPrintable(error));
+    QVERIFY2(Calibrate(AverageOf(cold.frames, 20), AverageOf(hot.frames, 60), calibration, error),
+        qPrintable(error));
     calibrationFile = Saved(calibration, "calibration.json");
 }
 
@@ -134,9 +135,12 @@ SimRun TestCalibration::Run(const QStringList &simOptions, const QStringList &vi
     if (!viewerOptions.isEmpty())
         ApplyOrFail(window, viewerOptions);
     SimRun run;
-    QObject::connect(window.pShownFrames, &FrameFeed::Shown, [&](const ShownFramePtr &frame) { run.frames << frame; });
-    Simulator sim(ports->node(0), QStringList{"--fast", "--frames", QString::number(frames)} + simOptions);
-    if (sim.started() && RunUntil(window, [&] { return sim.finished() && run.frames.size() >= frames; }, 30000)) {
+    QObject::connect(
+        window.pShownFrames, &FrameFeed::Shown, [&](const ShownFramePtr &frame) { run.frames << frame; });
+    Simulator sim(ports->node(0), QStringList {"--fast", "--frames", QString::number(frames)} + simOptions);
+    if (sim.started()
+        && RunUntil(
+            window, [&] { return sim.finished() && run.frames.size() >= frames; }, 30000)) {
         const QStringList said = sim.lines("bad pixels: ");
         run.badPixels = said.isEmpty() ? QStringList() : said.first().mid(12).split(' ');
     }
@@ -159,12 +163,13 @@ QString TestCalibration::Saved(const Calibration &made, const QString &name)
 void TestCalibration::twoPointFlattensWhatOnePointLeaves()
 {
     const SimRun flat = Run({"--pattern", "flat", "--temperature", "40", "--bad-pixels", "6"},
-                            {"--calibration", calibrationFile});
+        {"--calibration", calibrationFile});
     QVERIFY(!flat.frames.isEmpty());
     const ShownFrame &shown = *flat.frames.last();
     QVERIFY(shown.celsius);
     const double twoPoint = SpreadOf(*shown.celsius, calibration.bad);
-    const double onePoint = SpreadOf(OnePoint(shown, calibration, AverageOf(cold.frames, 20)), calibration.bad);
+    const double onePoint
+        = SpreadOf(OnePoint(shown, calibration, AverageOf(cold.frames, 20)), calibration.bad);
     qInfo("flat field at 40 C: %.3f C rms two-point, %.3f C rms one-point", twoPoint, onePoint);
     QVERIFY(twoPoint < onePoint / 10);
     QVERIFY(qAbs(MeanOf(*shown.celsius) - 40) < 0.1);
@@ -198,15 +203,15 @@ void TestCalibration::warmObjectReadsItsTemperature()
 void TestCalibration::reanchorUndoesDrift()
 {
     const QStringList drift {"--drift", "300"};
-    const SimRun drifted = Run(QStringList{"--pattern", "flat", "--temperature", "40"} + drift,
-                               {"--calibration", calibrationFile});
+    const SimRun drifted = Run(
+        QStringList {"--pattern", "flat", "--temperature", "40"} + drift, {"--calibration", calibrationFile});
     QVERIFY(!drifted.frames.isEmpty());
     QVERIFY(qAbs(MeanOf(*drifted.frames.last()->celsius) - 40) > 2);
-    const SimRun anchor = Run(QStringList{"--pattern", "flat", "--temperature", "30"} + drift);
+    const SimRun anchor = Run(QStringList {"--pattern", "flat", "--temperature", "30"} + drift);
     Calibration anchored = calibration;
     Reanchor(anchored, AverageOf(anchor.frames, 30));
-    const SimRun after = Run(QStringList{"--pattern", "flat", "--temperature", "40"} + drift,
-                             {"--calibration", Saved(anchored, "anchored.json")});
+    const SimRun after = Run(QStringList {"--pattern", "flat", "--temperature", "40"} + drift,
+        {"--calibration", Saved(anchored, "anchored.json")});
     QVERIFY(!after.frames.isEmpty());
     QVERIFY(qAbs(MeanOf(*after.frames.last()->celsius) - 40) < 0.2);
     QVERIFY(SpreadOf(*after.frames.last()->celsius, calibration.bad) < 0.2);
@@ -222,13 +227,15 @@ void TestCalibration::degreesWhereverAValueIsShown()
     f_Acknowledge = true;
     ApplyOrFail(window, {"--calibration", calibrationFile, "--palette", "iron", "--range", "20C:40C"});
     QVector<ShownFramePtr> frames;
-    QObject::connect(window.pShownFrames, &FrameFeed::Shown, [&](const ShownFramePtr &frame) { frames << frame; });
+    QObject::connect(
+        window.pShownFrames, &FrameFeed::Shown, [&](const ShownFramePtr &frame) { frames << frame; });
     Simulator sim(ports->node(0), {"--fast", "--pattern", "flat", "--temperature", "30"});
     QVERIFY(sim.started());
     int writtenAt = -1;
     auto step = [&] {
         if (frames.size() == 3 && writtenAt < 0) {
-            QTest::mouseClick(window.ui->DisplayImage, Qt::LeftButton, Qt::NoModifier, QPoint(41 * 6 + 3, 40 * 6 + 3));
+            QTest::mouseClick(
+                window.ui->DisplayImage, Qt::LeftButton, Qt::NoModifier, QPoint(41 * 6 + 3, 40 * 6 + 3));
             window.pWindowCommand->ui->spinBox_Address->setValue(5);
             window.pWindowCommand->ui->spinBox_Value->setValue(42);
             QTest::mouseClick(window.pWindowCommand->ui->pushButton_SendSensor, Qt::LeftButton);
@@ -237,7 +244,8 @@ void TestCalibration::degreesWhereverAValueIsShown()
             writtenAt = frames.size();
         }
     };
-    QVERIFY(RunUntil(window, [&] { return writtenAt > 0 && frames.size() > writtenAt + 2; }, 20000, step));
+    QVERIFY(RunUntil(
+        window, [&] { return writtenAt > 0 && frames.size() > writtenAt + 2; }, 20000, step));
     if (window.fdSerial > 0)
         close(window.fdSerial);
     const ShownFrame &last = *frames.last();
@@ -245,8 +253,10 @@ void TestCalibration::degreesWhereverAValueIsShown()
     QVERIFY(qAbs(std::accumulate(last.levels.begin(), last.levels.end(), 0.0) / FRAME_PIXELS - 127.5) < 2);
     QCOMPARE(window.pView->Range().Window().Text(window.pView->Range().Window().lo), QString("20.0 \u00b0C"));
     const QStringList spot = window.pView->Reading().Lines();
-    QVERIFY2(QRegularExpression("^(29|30)\\.\\d \u00b0C  \\(\\d+\\)$").match(spot.value(1)).hasMatch(), qPrintable(spot.join('|')));
+    QVERIFY2(QRegularExpression("^(29|30)\\.\\d \u00b0C  \\(\\d+\\)$").match(spot.value(1)).hasMatch(),
+        qPrintable(spot.join('|')));
     QCOMPARE(spot.last(), QString("may be off: re-anchor"));
+    QCOMPARE(window.pCalibration->opener->pushButton_Calibration->text(), QString("\u00b0C ?"));
 
     ViewerStatus status;
     status.bReadings = true;
@@ -318,9 +328,11 @@ void TestCalibration::badFileIsRefused_data()
     QTest::newRow("another sensor") << changed("columns", 80) << "another sensor size";
     QTest::newRow("hot below cold") << changed("hotCelsius", 10) << "must be at least 5";
     QTest::newRow("lines too short") << changed("slope", QJsonArray {1, 2}) << "\"slope\" holds 2 numbers";
-    QTest::newRow("not a number") << changed("intercept", QJsonArray::fromStringList(QVector<QString>(FRAME_PIXELS, "x").toList()))
+    QTest::newRow("not a number") << changed(
+        "intercept", QJsonArray::fromStringList(QVector<QString>(FRAME_PIXELS, "x").toList()))
                                   << "\"intercept\" entry 0 is not a number";
-    QTest::newRow("bad pixel off the sensor") << changed("badPixels", QJsonArray {FRAME_PIXELS}) << "is not a pixel";
+    QTest::newRow("bad pixel off the sensor")
+        << changed("badPixels", QJsonArray {FRAME_PIXELS}) << "is not a pixel";
 }
 
 // Refused with one line naming the file and the reason.
@@ -336,8 +348,9 @@ void TestCalibration::badFileIsRefused()
     Calibration read;
     QString error;
     QVERIFY(!LoadCalibration(path, read, error));
-    QVERIFY2(error.startsWith("calibration " + path + " not loaded: ") && error.contains(reason) && !error.contains('\n'),
-             qPrintable(error));
+    QVERIFY2(error.startsWith("calibration " + path + " not loaded: ") && error.contains(reason)
+            && !error.contains('\n'),
+        qPrintable(error));
 }
 
 void TestCalibration::viewerStartsUncalibratedOnABadFile()
@@ -364,13 +377,15 @@ void TestCalibration::pageAndToolMakeTheSameFile()
     for (int k = 0; k < FRAMES; ++k) {
         for (auto run : {std::make_pair(&cold, &coldFiles), std::make_pair(&hot, &hotFiles)}) {
             const ShownFrame &frame = *run.first->frames[k];
-            run.second->append(dir.filePath(QString("%1-%2.png").arg(run.first == &cold ? "cold" : "hot").arg(k)));
+            run.second->append(
+                dir.filePath(QString("%1-%2.png").arg(run.first == &cold ? "cold" : "hot").arg(k)));
             QVERIFY(RawPicture(frame.raw.data(), FactsOf(frame)).save(run.second->last()));
         }
     }
     QProcess tool;
     tool.start(qEnvironmentVariable("FRAMESCOPE_CALIBRATE"),
-               {"--cold", coldFiles.join(',') + ":20", "--hot", hotFiles.join(',') + ":60", "-o", dir.filePath("tool.json")});
+        {"--cold", coldFiles.join(',') + ":20", "--hot", hotFiles.join(',') + ":60", "-o",
+            dir.filePath("tool.json")});
     QVERIFY(tool.waitForFinished(30000));
     QCOMPARE(tool.exitCode(), 0);
 
@@ -381,7 +396,8 @@ void TestCalibration::pageAndToolMakeTheSameFile()
     QVERIFY(page.PageIsOpen());
     page.page->doubleSpinBox_Cold->setValue(20);
     page.page->doubleSpinBox_Hot->setValue(60);
-    for (auto run : {std::make_pair(page.page->pushButton_TakeCold, &cold), std::make_pair(page.page->pushButton_TakeHot, &hot)}) {
+    for (auto run : {std::make_pair(page.page->pushButton_TakeCold, &cold),
+             std::make_pair(page.page->pushButton_TakeHot, &hot)}) {
         run.first->click();
         for (const ShownFramePtr &frame : run.second->frames)
             page.FrameShown(frame);

@@ -44,14 +44,15 @@ void MarkBad(const std::vector<double> &response, const std::vector<double> &noi
     const double typical = Median(response);
     const double noiseLimit = NOISE_FACTOR * std::max(Median(noise), LEAST_NOISE);
     for (int i = 0; i < FRAME_PIXELS; ++i) {
-        const bool bOffResponse = response[i] < LOW_RESPONSE * typical || response[i] > HIGH_RESPONSE * typical;
+        const bool bOffResponse
+            = response[i] < LOW_RESPONSE * typical || response[i] > HIGH_RESPONSE * typical;
         const bool bStill = std::fabs(response[i]) < 0.5; // did not move
         calibration.bad[i] = bOffResponse || bStill || noise[i] > noiseLimit ? 1 : 0;
     }
 }
 
 void FitLines(const UniformReference &cold, const UniformReference &hot, const std::vector<double> &response,
-              Calibration &calibration)
+    Calibration &calibration)
 {
     const double span = hot.celsius - cold.celsius;
     for (int i = 0; i < FRAME_PIXELS; ++i) {
@@ -86,7 +87,8 @@ UniformReference ReferenceAverage::At(double celsius) const
     reference.frames = frames;
     for (int i = 0; i < FRAME_PIXELS && frames > 0; ++i) {
         reference.mean[i] = sum[i] / frames;
-        reference.noise[i] = std::sqrt(std::max(0.0, squares[i] / frames - reference.mean[i] * reference.mean[i]));
+        reference.noise[i]
+            = std::sqrt(std::max(0.0, squares[i] / frames - reference.mean[i] * reference.mean[i]));
     }
     return reference;
 }
@@ -106,15 +108,16 @@ QString WrongTemperatures(double coldCelsius, double hotCelsius)
                 .arg(MAX_REFERENCE_CELSIUS);
     }
     if (hotCelsius < coldCelsius + MIN_REFERENCE_STEP)
-        return QStringLiteral("the hot reference (%1 \u00b0C) must be at least %2 \u00b0C above the cold (%3 \u00b0C)")
+        return QStringLiteral(
+            "the hot reference (%1 \u00b0C) must be at least %2 \u00b0C above the cold (%3 \u00b0C)")
             .arg(hotCelsius)
             .arg(MIN_REFERENCE_STEP)
             .arg(coldCelsius);
     return QString();
 }
 
-bool Calibrate(const UniformReference &cold, const UniformReference &hot, Calibration &calibration,
-               QString &error)
+bool Calibrate(
+    const UniformReference &cold, const UniformReference &hot, Calibration &calibration, QString &error)
 {
     error = WrongTemperatures(cold.celsius, hot.celsius);
     if (!error.isEmpty())
@@ -138,8 +141,8 @@ void Reanchor(Calibration &calibration, const UniformReference &surface)
 {
     for (int i = 0; i < FRAME_PIXELS; ++i) {
         if (!calibration.bad[i])
-            calibration.intercept[i] =
-                static_cast<float>(surface.celsius - double(calibration.slope[i]) * surface.mean[i]);
+            calibration.intercept[i]
+                = static_cast<float>(surface.celsius - double(calibration.slope[i]) * surface.mean[i]);
     }
     calibration.anchored = NowToTheSecond();
 }
@@ -162,8 +165,8 @@ double SpreadOf(const CelsiusPlane &plane, const std::array<unsigned char, FRAME
     return std::sqrt(std::max(0.0, squares / count - mean * mean));
 }
 
-CalibrationFigures FiguresOf(const Calibration &calibration, const UniformReference &cold,
-                             const UniformReference &hot)
+CalibrationFigures FiguresOf(
+    const Calibration &calibration, const UniformReference &cold, const UniformReference &hot)
 {
     std::vector<double> goodSlopes;
     for (int i = 0; i < FRAME_PIXELS; ++i) {

@@ -60,8 +60,8 @@ QString WrongTemperatures(double coldCelsius, double hotCelsius);
 
 // The calibration through the two references; false with the reason when
 // their temperatures are refused or no pixel moved between them.
-bool Calibrate(const UniformReference &cold, const UniformReference &hot, Calibration &calibration,
-               QString &error);
+bool Calibrate(
+    const UniformReference &cold, const UniformReference &hot, Calibration &calibration, QString &error);
 
 // Each good pixel's intercept renewed against one uniform surface, its slope kept.
 void Reanchor(Calibration &calibration, const UniformReference &surface);
@@ -74,8 +74,8 @@ struct CalibrationFigures {
     double twoPointSpread = 0;
     double onePointSpread = 0;
 };
-CalibrationFigures FiguresOf(const Calibration &calibration, const UniformReference &cold,
-                             const UniformReference &hot);
+CalibrationFigures FiguresOf(
+    const Calibration &calibration, const UniformReference &cold, const UniformReference &hot);
 
 // Root mean square deviation from their mean of the plane's good pixels.
 double SpreadOf(const CelsiusPlane &plane, const std::array<unsigned char, FRAME_PIXELS> &bad);

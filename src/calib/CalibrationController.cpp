@@ -9,7 +9,7 @@
 #include <utility>
 
 CalibrationController::CalibrationController(QWidget *window, const QRect &openerRect, const QString &path,
-                                             const ReadingSettings &settings, int referenceFrames)
+    const ReadingSettings &settings, int referenceFrames)
     : QObject(window), page(new Ui_CalibrationPage), opener(new Ui_CalibrationOpener),
       pageWidget(new QWidget(window)), path(path), settings(settings), referenceFrames(referenceFrames)
 {
@@ -43,10 +43,10 @@ void CalibrationController::ConnectControls()
     ConnectStepper(page->pushButton_ColdDown, page->pushButton_ColdUp, page->doubleSpinBox_Cold);
     ConnectStepper(page->pushButton_HotDown, page->pushButton_HotUp, page->doubleSpinBox_Hot);
     ConnectStepper(page->pushButton_AnchorDown, page->pushButton_AnchorUp, page->doubleSpinBox_Anchor);
-    ConnectStepper(page->pushButton_EmissivityDown, page->pushButton_EmissivityUp,
-                   page->doubleSpinBox_Emissivity);
-    ConnectStepper(page->pushButton_ReflectedDown, page->pushButton_ReflectedUp,
-                   page->doubleSpinBox_Reflected);
+    ConnectStepper(
+        page->pushButton_EmissivityDown, page->pushButton_EmissivityUp, page->doubleSpinBox_Emissivity);
+    ConnectStepper(
+        page->pushButton_ReflectedDown, page->pushButton_ReflectedUp, page->doubleSpinBox_Reflected);
 }
 
 // The large buttons step the box as its arrow keys do; they repeat while held
@@ -78,6 +78,20 @@ void CalibrationController::Use(const Calibration &calibration)
     current = calibration;
     MakeMap();
     bReadingsMayBeOff = false;
+    ShowOpener();
+}
+
+// Until a re-anchor or a new calibration, also where no reading is shown.
+void CalibrationController::MarkReadingsMayBeOff()
+{
+    bReadingsMayBeOff = map != nullptr;
+    ShowOpener();
+}
+
+void CalibrationController::ShowOpener()
+{
+    opener->pushButton_Calibration->setText(
+        bReadingsMayBeOff ? QStringLiteral("\u00b0C ?") : QStringLiteral("\u00b0C"));
 }
 
 void CalibrationController::MakeMap()
@@ -152,11 +166,12 @@ void CalibrationController::ReferenceTaken()
     if (taken == Taking::Anchor) {
         proposed = current;
         Reanchor(*proposed, average.At(page->doubleSpinBox_Anchor->value()));
-        ShowOutcome(QStringLiteral("Re-anchored at %1 \u00b0C: Save to use it.").arg(page->doubleSpinBox_Anchor->value()));
+        ShowOutcome(QStringLiteral("Re-anchored at %1 \u00b0C: Save to use it.")
+                        .arg(page->doubleSpinBox_Anchor->value()));
         return;
     }
-    (taken == Taking::Cold ? cold : hot) = average.At(
-        (taken == Taking::Cold ? page->doubleSpinBox_Cold : page->doubleSpinBox_Hot)->value());
+    (taken == Taking::Cold ? cold : hot)
+        = average.At((taken == Taking::Cold ? page->doubleSpinBox_Cold : page->doubleSpinBox_Hot)->value());
     if (!cold || !hot) {
         ShowOutcome(QStringLiteral("%1 reference taken.").arg(taken == Taking::Cold ? "Cold" : "Hot"));
         return;
@@ -168,11 +183,12 @@ void CalibrationController::ReferenceTaken()
         return;
     }
     const CalibrationFigures figures = FiguresOf(made, *cold, *hot);
-    ShowOutcome(QStringLiteral("%1 bad pixels. Spread of the hot reference: %2 \u00b0C with this calibration, "
-                               "%3 \u00b0C with the one-point correction. Save to use it.")
-                    .arg(figures.badPixels)
-                    .arg(figures.twoPointSpread, 0, 'f', 2)
-                    .arg(figures.onePointSpread, 0, 'f', 2));
+    ShowOutcome(
+        QStringLiteral("%1 bad pixels. Spread of the hot reference: %2 \u00b0C with this calibration, "
+                       "%3 \u00b0C with the one-point correction. Save to use it.")
+            .arg(figures.badPixels)
+            .arg(figures.twoPointSpread, 0, 'f', 2)
+            .arg(figures.onePointSpread, 0, 'f', 2));
     proposed = made;
 }
 

@@ -24,7 +24,7 @@ class CalibrationController : public QObject
 public:
     // The opener goes at `opener` of window, the page over the whole window.
     CalibrationController(QWidget *window, const QRect &opener, const QString &path,
-                          const ReadingSettings &settings, int referenceFrames);
+        const ReadingSettings &settings, int referenceFrames);
     ~CalibrationController() override;
 
     // The file, when there is one; false with a line naming it and the reason
@@ -36,7 +36,7 @@ public:
     // What the map was made with, for the frames it makes.
     const std::shared_ptr<const ReadingBasis> &Basis() const { return basis; }
     // A register write may have changed the sensor's response.
-    void MarkReadingsMayBeOff() { bReadingsMayBeOff = map != nullptr; }
+    void MarkReadingsMayBeOff();
     bool ReadingsMayBeOff() const { return bReadingsMayBeOff; }
     bool PageIsOpen() const;
     Ui_CalibrationPage *page;
@@ -63,6 +63,7 @@ private:
     void ShowOutcome(const QString &text);
     void Use(const Calibration &calibration);
     void MakeMap();
+    void ShowOpener();
     ReadingSettings PageSettings() const;
     void ShowSettings();
 

@@ -30,12 +30,15 @@ QJsonArray BadIndices(const Calibration &calibration)
     return indices;
 }
 
-bool ReadNumbers(const QJsonObject &json, const char *key, std::array<float, FRAME_PIXELS> &values,
-                 QString &reason)
+bool ReadNumbers(
+    const QJsonObject &json, const char *key, std::array<float, FRAME_PIXELS> &values, QString &reason)
 {
     const QJsonArray numbers = json.value(QLatin1String(key)).toArray();
     if (numbers.size() != FRAME_PIXELS) {
-        reason = QStringLiteral("\"%1\" holds %2 numbers, not %3").arg(QLatin1String(key)).arg(numbers.size()).arg(FRAME_PIXELS);
+        reason = QStringLiteral("\"%1\" holds %2 numbers, not %3")
+                     .arg(QLatin1String(key))
+                     .arg(numbers.size())
+                     .arg(FRAME_PIXELS);
         return false;
     }
     for (int i = 0; i < FRAME_PIXELS; ++i) {
@@ -58,7 +61,8 @@ bool ReadBad(const QJsonObject &json, Calibration &calibration, QString &reason)
     for (const QJsonValue index : json.value(QStringLiteral("badPixels")).toArray()) {
         const double pixel = index.toDouble(-1);
         if (pixel < 0 || pixel >= FRAME_PIXELS || pixel != std::floor(pixel)) {
-            reason = QStringLiteral("bad pixel %1 is not a pixel of the sensor").arg(index.toVariant().toString());
+            reason = QStringLiteral("bad pixel %1 is not a pixel of the sensor")
+                         .arg(index.toVariant().toString());
             return false;
         }
         calibration.bad[static_cast<int>(pixel)] = 1;
@@ -72,8 +76,9 @@ bool ReadHeader(const QJsonObject &json, Calibration &calibration, QString &reas
         || json.value(QStringLiteral("version")).toInt() != VERSION)
         reason = QStringLiteral("not a framescope calibration of version %1").arg(VERSION);
     else if (json.value(QStringLiteral("columns")).toInt() != FRAME_WIDTH
-             || json.value(QStringLiteral("rows")).toInt() != FRAME_HEIGHT)
-        reason = QStringLiteral("made for another sensor size than %1 x %2").arg(FRAME_WIDTH).arg(FRAME_HEIGHT);
+        || json.value(QStringLiteral("rows")).toInt() != FRAME_HEIGHT)
+        reason
+            = QStringLiteral("made for another sensor size than %1 x %2").arg(FRAME_WIDTH).arg(FRAME_HEIGHT);
     if (!reason.isEmpty())
         return false;
     calibration.coldCelsius = json.value(QStringLiteral("coldCelsius")).toDouble(NAN);
@@ -82,7 +87,8 @@ bool ReadHeader(const QJsonObject &json, Calibration &calibration, QString &reas
     calibration.made = QDateTime::fromString(json.value(QStringLiteral("made")).toString(), Qt::ISODate);
     if (reason.isEmpty() && !calibration.made.isValid())
         reason = QStringLiteral("no valid \"made\" date");
-    calibration.anchored = QDateTime::fromString(json.value(QStringLiteral("anchored")).toString(), Qt::ISODate);
+    calibration.anchored
+        = QDateTime::fromString(json.value(QStringLiteral("anchored")).toString(), Qt::ISODate);
     return reason.isEmpty();
 }
 
@@ -111,12 +117,15 @@ bool ReadCalibrationDocument(const QByteArray &document, Calibration &calibratio
     QJsonParseError parse {};
     const QJsonDocument json = QJsonDocument::fromJson(document, &parse);
     if (parse.error != QJsonParseError::NoError) {
-        reason = QStringLiteral("not JSON (%1 at byte %2; truncated?)").arg(parse.errorString()).arg(parse.offset);
+        reason = QStringLiteral("not JSON (%1 at byte %2; truncated?)")
+                     .arg(parse.errorString())
+                     .arg(parse.offset);
         return false;
     }
     Calibration read;
     if (!ReadHeader(json.object(), read, reason) || !ReadNumbers(json.object(), "slope", read.slope, reason)
-        || !ReadNumbers(json.object(), "intercept", read.intercept, reason) || !ReadBad(json.object(), read, reason))
+        || !ReadNumbers(json.object(), "intercept", read.intercept, reason)
+        || !ReadBad(json.object(), read, reason))
         return false;
     calibration = read;
     return true;

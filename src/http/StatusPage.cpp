@@ -83,7 +83,8 @@ function show(s) {
   set("rotation", s.rotation + "\u00B0" + (s.mirror ? ", mirrored" : ""));
   set("uptime", s.uptimeSeconds + " s");
   const r = s.readings, text = v => s.unit === "counts" ? Math.round(v) : v.toFixed(1) + " " + s.unit;
-  set("readings", r ? text(r.min) + " .. " + text(r.max) + ", mean " + text(r.mean) + (s.readingsMayBeOff ? " (may be off)" : "") : "none yet");
+  set("readings", r ? text(r.min) + " .. " + text(r.max) + ", mean " + text(r.mean)
+                      + (s.readingsMayBeOff ? " (may be off)" : "") : "none yet");
 }
 setInterval(() => fetch("/status.json", {cache: "no-store"}).then(r => r.json()).then(show).catch(() => {}), 1000);
 </script></body></html>

@@ -43,7 +43,10 @@ bool ParseCelsiusRange(const QString &text, RangeSetting &setting, QString &erro
     const double lo = window.captured(1).toDouble();
     const double hi = window.captured(2).toDouble();
     if (lo >= hi || lo < LOWEST_CELSIUS || hi > HIGHEST_CELSIUS) {
-        error = QStringLiteral("%1 needs %2 <= LO < HI <= %3 (degrees)").arg(text).arg(LOWEST_CELSIUS).arg(HIGHEST_CELSIUS);
+        error = QStringLiteral("%1 needs %2 <= LO < HI <= %3 (degrees)")
+                    .arg(text)
+                    .arg(LOWEST_CELSIUS)
+                    .arg(HIGHEST_CELSIUS);
         return false;
     }
     setting.mode = RangeMode::Fixed;
@@ -114,7 +117,9 @@ QString LevelRange::Name() const
         return QStringLiteral("locked");
     case RangeMode::Fixed:
         if (given.bCelsius)
-            return QStringLiteral("%1C:%2C").arg(given.fixed.lo / double(CENTI)).arg(given.fixed.hi / double(CENTI));
+            return QStringLiteral("%1C:%2C")
+                .arg(given.fixed.lo / double(CENTI))
+                .arg(given.fixed.hi / double(CENTI));
         return QStringLiteral("%1:%2").arg(given.fixed.lo).arg(given.fixed.hi);
     case RangeMode::Design:
         break;
@@ -135,7 +140,7 @@ void LevelRange::Convert(const FrameSamples &frame, unsigned char *image8, const
     else if (mode == RangeMode::Locked && bWindowKept && window.bCelsius == bDegrees)
         MapFrame(frame, celsius, window, image8);
     else
-        MapOwnWindow(frame, celsius, image8); // auto, a lock still waiting for its window, degrees without any
+        MapOwnWindow(frame, celsius, image8); // auto, a lock still waiting, degrees without any
 }
 
 LevelWindow LevelRange::Window() const

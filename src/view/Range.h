@@ -89,7 +89,8 @@ public:
     LevelWindow Window() const;
 
 private:
-    template <typename Work> void WithValues(const FrameSamples &frame, const CelsiusPlane *celsius, Work work) const;
+    template <typename Work>
+    void WithValues(const FrameSamples &frame, const CelsiusPlane *celsius, Work work) const;
     void MapFrame(const FrameSamples &frame, const CelsiusPlane *celsius, LevelWindow through,
                   unsigned char *image8) const;
     void MapOwnWindow(const FrameSamples &frame, const CelsiusPlane *celsius, unsigned char *image8);

@@ -67,14 +67,19 @@ int main(int argc, char **argv)
         "at two known temperatures, as the calibration page does from live frames."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption({QStringLiteral("cold"), QStringLiteral("The cold reference's snapshots and its temperature in degrees Celsius."), QStringLiteral("RAW.png[,RAW.png...]:TEMP")});
-    parser.addOption({QStringLiteral("hot"), QStringLiteral("The hot reference's, at least 5 degrees above."), QStringLiteral("RAW.png[,RAW.png...]:TEMP")});
-    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("The calibration file to write."), QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("cold"),
+        QStringLiteral("The cold reference's snapshots and its temperature in degrees Celsius."),
+        QStringLiteral("RAW.png[,RAW.png...]:TEMP")});
+    parser.addOption({QStringLiteral("hot"), QStringLiteral("The hot reference's, at least 5 degrees above."),
+        QStringLiteral("RAW.png[,RAW.png...]:TEMP")});
+    parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("The calibration file to write."), QStringLiteral("FILE")});
     parser.process(app);
     ReferenceFiles coldFiles;
     ReferenceFiles hotFiles;
     QString error;
-    if (!parser.isSet(QStringLiteral("cold")) || !parser.isSet(QStringLiteral("hot")) || parser.value(QStringLiteral("o")).isEmpty())
+    if (!parser.isSet(QStringLiteral("cold")) || !parser.isSet(QStringLiteral("hot"))
+        || parser.value(QStringLiteral("o")).isEmpty())
         return Fail(USAGE_STATUS, QStringLiteral("--cold, --hot and -o are needed"), &parser);
     if (!ParseReference(parser.value(QStringLiteral("cold")), coldFiles, error)
         || !ParseReference(parser.value(QStringLiteral("hot")), hotFiles, error))
@@ -82,11 +87,13 @@ int main(int argc, char **argv)
     UniformReference cold;
     UniformReference hot;
     Calibration calibration;
-    if (!Average(coldFiles, cold, error) || !Average(hotFiles, hot, error) || !Calibrate(cold, hot, calibration, error)
+    if (!Average(coldFiles, cold, error) || !Average(hotFiles, hot, error)
+        || !Calibrate(cold, hot, calibration, error)
         || !SaveCalibration(calibration, parser.value(QStringLiteral("o")), error))
         return Fail(FAILURE_STATUS, error);
     const CalibrationFigures figures = FiguresOf(calibration, cold, hot);
-    printf("%d bad pixels; spread of the hot reference: %.2f C calibrated, %.2f C with one-point correction\n",
-           figures.badPixels, figures.twoPointSpread, figures.onePointSpread);
+    printf(
+        "%d bad pixels; spread of the hot reference: %.2f C calibrated, %.2f C with one-point correction\n",
+        figures.badPixels, figures.twoPointSpread, figures.onePointSpread);
     return 0;
 }
