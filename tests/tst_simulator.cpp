@@ -649,6 +649,11 @@ void TestSimulator::commandLine_data()
                                         << "cannot be combined";
     QTest::newRow("unknown pattern") << QStringList{"--pattern", "checkers"} << 2
                                      << "unknown pattern 'checkers' for --pattern (scene, flat or gradient)";
+    QTest::newRow("temperature without flat") << QStringList{"--temperature", "30"} << 2
+                                              << "--temperature needs --pattern flat";
+    QTest::newRow("temperature out of range") << QStringList{"--pattern", "flat", "--temperature", "90"} << 2
+                                              << "bad temperature '90' for --temperature (expected -40 to 85)";
+    QTest::newRow("no bad pixels") << QStringList{"--bad-pixels", "0"} << 2 << "bad number '0' for --bad-pixels";
     QTest::newRow("unplug without interval") << QStringList{"--unplug-every", ":2"} << 2
                                              << "bad interval ':2' for --unplug-every";
     QTest::newRow("unplug zero pause") << QStringList{"--unplug-every", "10:0"} << 2
@@ -677,7 +682,8 @@ void TestSimulator::commandLine()
         for (const char* option : {"--link", "--fast", "--frames", "--seed", "--replay", "--loop",
                                    "--verbose", "--bad-checksum", "--lose-start", "--lose-end",
                                    "--extra-byte", "--ack-in-data", "--stray", "--timing",
-                                   "--unplug-every", "--renumber"})
+                                   "--unplug-every", "--renumber", "--temperature", "--bad-pixels",
+                                   "--drift"})
             QVERIFY2(out.contains(option), option);
         QVERIFY(err.isEmpty());
     } else {

@@ -222,6 +222,7 @@ void CalibrationController::Save()
         ShowOutcome(error);
         return;
     }
+    taking = Taking::Nothing;
     settings = PageSettings();
     if (proposed)
         Use(*proposed);
