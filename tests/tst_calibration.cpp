@@ -90,6 +90,7 @@ private slots:
     void warmObjectReadsItsTemperature();
     void reanchorUndoesDrift();
     void degreesWhereverAValueIsShown();
+    void autoAndLockedWorkOnDegrees();
     void greyBodyApproximation_data();
     void greyBodyApproximation();
     void fileRoundTrip();
@@ -274,6 +275,35 @@ void TestCalibration::degreesWhereverAValueIsShown()
     QVERIFY(carried.slope == calibration.slope && carried.intercept == calibration.intercept);
     QCOMPARE(raw.text("Unit"), QString("\u00b0C"));
     QCOMPARE(raw.text("Readings"), QString("may be off"));
+}
+
+// Auto takes the frame's coldest to hottest reading in degrees, a lock keeps
+// that window for a warmer frame; design stays the design's conversion.
+void TestCalibration::autoAndLockedWorkOnDegrees()
+{
+    const ShownFrame &frame = *hot.frames.first();
+    const FrameSamples samples = SamplesOf(frame);
+    CelsiusPlane plane {};
+    for (int i = 0; i < FRAME_PIXELS; ++i)
+        plane[i] = 20.0f + float(i % FRAME_WIDTH) / 5;
+    std::array<unsigned char, FRAME_PIXELS> levels {};
+    std::array<unsigned char, FRAME_PIXELS> designed {};
+    LevelRange range;
+    range.Convert(samples, levels.data(), &plane);
+    ConvertAsDesigned(samples, designed.data());
+    QVERIFY(levels == designed);
+    range.Step(); // auto
+    range.Convert(samples, levels.data(), &plane);
+    QCOMPARE(range.Window().Text(range.Window().lo), QString("20.0 \u00b0C"));
+    QCOMPARE(range.Window().Text(range.Window().hi), QString("36.6 \u00b0C")); // 20 + 83 / 5
+    QCOMPARE(int(levels[0]), 0);
+    QCOMPARE(int(levels[FRAME_WIDTH - 1]), 255);
+    range.Step(); // locked
+    for (float &celsius : plane)
+        celsius += 10;
+    range.Convert(samples, levels.data(), &plane);
+    QCOMPARE(range.Window().lo, 2000);
+    QCOMPARE(int(levels[0]), qRound(255 * 1000 / 1660.0)); // 30 C in 20 .. 36.6 C
 }
 
 void TestCalibration::greyBodyApproximation_data()
