@@ -437,6 +437,21 @@ void TestCalibration::pageAndToolMakeTheSameFile()
     QVERIFY(page.Map());
     QCOMPARE(Undated(dir.filePath("page.json")), Undated(dir.filePath("tool.json")));
     QCOMPARE(Undated(dir.filePath("page.json")), Undated(calibrationFile));
+
+    // Re-anchored on the page against the cold frames at 21 C: every good pixel a degree warmer.
+    page.opener->pushButton_Calibration->click();
+    page.page->doubleSpinBox_Anchor->setValue(21);
+    page.page->pushButton_Reanchor->click();
+    for (const ShownFramePtr &frame : cold.frames)
+        page.FrameShown(frame);
+    page.page->pushButton_Save->click();
+    Calibration anchored;
+    QString error;
+    QVERIFY2(LoadCalibration(dir.filePath("page.json"), anchored, error), qPrintable(error));
+    QVERIFY(anchored.anchored.isValid() && anchored.slope == calibration.slope);
+    const int good
+        = int(std::find(calibration.bad.begin(), calibration.bad.end(), 0) - calibration.bad.begin());
+    QVERIFY(qAbs(anchored.intercept[good] - calibration.intercept[good] - 1) < 0.01);
 }
 
 QTEST_MAIN(TestCalibration)

@@ -159,21 +159,33 @@ void CalibrationController::ShowProgress()
     page->progressBar->setValue(average.Frames());
 }
 
-// The reference is complete: a calibration is proposed once both are there.
+// The reference is complete, at the temperature the page gives for it.
 void CalibrationController::ReferenceTaken()
 {
     const Taking taken = std::exchange(taking, Taking::Nothing);
     if (taken == Taking::Anchor) {
-        proposed = current;
-        Reanchor(*proposed, average.At(page->doubleSpinBox_Anchor->value()));
-        ShowOutcome(QStringLiteral("Re-anchored at %1 \u00b0C: Save to use it.")
-                        .arg(page->doubleSpinBox_Anchor->value()));
-        return;
+        Anchored(average.At(page->doubleSpinBox_Anchor->value()));
+    } else if (taken == Taking::Cold) {
+        cold = average.At(page->doubleSpinBox_Cold->value());
+        ProposeCalibration();
+    } else {
+        hot = average.At(page->doubleSpinBox_Hot->value());
+        ProposeCalibration();
     }
-    (taken == Taking::Cold ? cold : hot)
-        = average.At((taken == Taking::Cold ? page->doubleSpinBox_Cold : page->doubleSpinBox_Hot)->value());
+}
+
+void CalibrationController::Anchored(const UniformReference &surface)
+{
+    proposed = current;
+    Reanchor(*proposed, surface);
+    ShowOutcome(QStringLiteral("Re-anchored at %1 \u00b0C: Save to use it.").arg(surface.celsius));
+}
+
+// Once both references are there: the calibration and its figures, to be saved.
+void CalibrationController::ProposeCalibration()
+{
     if (!cold || !hot) {
-        ShowOutcome(QStringLiteral("%1 reference taken.").arg(taken == Taking::Cold ? "Cold" : "Hot"));
+        ShowOutcome(cold ? QStringLiteral("Cold reference taken.") : QStringLiteral("Hot reference taken."));
         return;
     }
     Calibration made;

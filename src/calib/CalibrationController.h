@@ -59,6 +59,8 @@ private:
     void ConnectStepper(class QPushButton *minus, class QPushButton *plus, class QDoubleSpinBox *value);
     void StartTaking(Taking what);
     void ReferenceTaken();
+    void Anchored(const UniformReference &surface);
+    void ProposeCalibration();
     void ShowProgress();
     void ShowOutcome(const QString &text);
     void Use(const Calibration &calibration);
