@@ -6,6 +6,7 @@
 #include "keep/ReferenceStore.h"
 #include "keep/SnapshotController.h"
 #include "mainwindow.h"
+#include "video/VideoController.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
 
@@ -34,6 +35,10 @@ const char SNAPSHOT_DIR_OPTION[] = "snapshot-dir";
 const char REFERENCE_OPTION[] = "reference";
 const char REFERENCE_FRAMES_OPTION[] = "reference-frames";
 const char HTTP_OPTION[] = "http";
+const char VIDEO_START_OPTION[] = "video-start";
+const char VIDEO_DIR_OPTION[] = "video-dir";
+const char VIDEO_MAX_MINUTES_OPTION[] = "video-max-minutes";
+const int MAX_VIDEO_MINUTES = 24 * 60;
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 // Listening from before the window is made until the window takes it over.
@@ -100,6 +105,14 @@ void DescribeOptions(QCommandLineParser &parser)
               "http://ADDR:PORT/ (ADDR default 127.0.0.1; 0.0.0.0 for every network), with "
               "/stream.mjpg, /frame.png, /raw.png and /status.json; at most 8 clients at once.",
               "[ADDR:]PORT");
+    AddOption(parser, VIDEO_START_OPTION,
+              "Record a video (the Record button, the key R, or SIGUSR2) from the first frame shown.");
+    AddOption(parser, VIDEO_DIR_OPTION,
+              "Write videos into DIR, made if missing; default: framescope in the videos folder "
+              "(~/Videos/framescope).",
+              "DIR");
+    AddOption(parser, VIDEO_MAX_MINUTES_OPTION,
+              "Close a video after N minutes (1 to 1440) and go on in a new file.", "N");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -151,6 +164,20 @@ bool ReadReferenceFrames(const QCommandLineParser &parser, ViewerOptions &option
     if (!bNumber || options.referenceFrames < 1 || options.referenceFrames > MAX_REFERENCE_FRAMES)
         error = QStringLiteral("--reference-frames takes a whole number from 1 to %1, not '%2'")
                     .arg(MAX_REFERENCE_FRAMES)
+                    .arg(text);
+    return error.isEmpty();
+}
+
+bool ReadVideoMaxMinutes(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(VIDEO_MAX_MINUTES_OPTION)))
+        return true;
+    const QString text = parser.value(QString::fromLatin1(VIDEO_MAX_MINUTES_OPTION));
+    bool bNumber = false;
+    options.videoMaxMinutes = text.toInt(&bNumber);
+    if (!bNumber || options.videoMaxMinutes < 1 || options.videoMaxMinutes > MAX_VIDEO_MINUTES)
+        error = QStringLiteral("--video-max-minutes takes a whole number from 1 to %1, not '%2'")
+                    .arg(MAX_VIDEO_MINUTES)
                     .arg(text);
     return error.isEmpty();
 }
@@ -213,6 +240,15 @@ void ApplyKeepOptions(const ViewerOptions &options, MainWindow &window)
     }
 }
 
+void ApplyVideoOptions(const ViewerOptions &options, VideoController &video)
+{
+    if (!options.videoDir.isEmpty())
+        video.SetDirectory(options.videoDir);
+    video.SetMaxMinutes(options.videoMaxMinutes);
+    if (options.bVideoStart)
+        video.StartWithNextFrame();
+}
+
 // What the web server tells of the window; read between cycles, on the GUI thread.
 ViewerStatus StatusOf(const MainWindow &window)
 {
@@ -235,7 +271,7 @@ ViewerStatus StatusOf(const MainWindow &window)
 void ServeWindow(MainWindow &window)
 {
     window.pHttp = new HttpController(std::move(preparedServer), [&window] { return StatusOf(window); },
-                                      window.ui->DisplayImage, &window);
+                                      window.pPictureGrab, &window);
     QObject::connect(window.pShownFrames, &FrameFeed::Shown, window.pHttp, &HttpController::FrameShown);
 }
 
@@ -278,12 +314,15 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
     }
     options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
     options.bWaitForData = parser.isSet(QString::fromLatin1(WAIT_OPTION));
+    options.bVideoStart = parser.isSet(QString::fromLatin1(VIDEO_START_OPTION));
     return ReadDevice(parser, options, error)
            && ReadText(parser, RECORD_OPTION, "a file name", options.recordFile, error)
            && ReadText(parser, SNAPSHOT_DIR_OPTION, "a directory", options.snapshotDir, error)
            && ReadText(parser, REFERENCE_OPTION, "a file name", options.referenceFile, error)
            && ReadReferenceFrames(parser, options, error) && ReadHttp(parser, options, error)
-           && ReadView(parser, options, error);
+           && ReadView(parser, options, error)
+           && ReadText(parser, VIDEO_DIR_OPTION, "a directory", options.videoDir, error)
+           && ReadVideoMaxMinutes(parser, options, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -318,6 +357,7 @@ void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
     if (options.view)
         window.pView->Apply(*options.view);
     ApplyKeepOptions(options, window);
+    ApplyVideoOptions(options, *window.pVideo);
     if (preparedServer)
         ServeWindow(window);
     if (!options.device.isEmpty())

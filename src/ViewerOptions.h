@@ -4,7 +4,7 @@
 // picture is seen (palette, range, rotation, mirroring), rest the loop while
 // the wire is quiet, choose where snapshots go, keep the correction's
 // reference in a file and average it over several frames, serve a web page
-// and a stream of the picture. Without them the
+// and a stream of the picture, record a video of it. Without them the
 // viewer behaves as it always has.
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
@@ -30,6 +30,9 @@ struct ViewerOptions {
     QString referenceFile;     // where the reference is kept; empty: not kept
     int referenceFrames = 1;   // good frames averaged into a reference
     std::shared_ptr<const ListenAddress> http; // where to serve the page and the stream; null: not at all
+    bool bVideoStart = false;  // record from the first frame shown
+    QString videoDir;          // empty: the default, in the videos folder
+    int videoMaxMinutes = 0;   // a new file after this long; 0: one file a recording
 };
 
 // Exit status for a command line the viewer cannot run with.

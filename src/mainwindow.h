@@ -13,6 +13,7 @@
 
 class FrameFeed;
 class HttpController;
+class PictureAreaGrab;
 class QByteArray;
 class QCloseEvent;
 class QSpinBox;
@@ -20,6 +21,7 @@ class QTimer;
 class ReferenceStore;
 class SnapshotController;
 class Ui_MainWindow;
+class VideoController;
 class ViewController;
 class WindowCommand;
 class WireWait;
@@ -88,6 +90,8 @@ public:
     ReferenceStore *pReference = nullptr; // [worker] the reference, averaged on the worker, and its file
     FrameFeed *pShownFrames = nullptr;    // every frame shown, to those that watch the picture
     SnapshotController *pSnapshots = nullptr;
+    PictureAreaGrab *pPictureGrab = nullptr; // the picture area once a frame, for the stream and the video
+    VideoController *pVideo = nullptr;       // recordings of what is shown
     HttpController *pHttp = nullptr; // --http: the web server's hand-over
 
 private slots:
