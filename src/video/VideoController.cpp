@@ -15,7 +15,7 @@
 
 namespace {
 
-const int MARK_MARGIN = 8; // between the mark and the picture's top left corner
+const int MARK_MARGIN = 8; // between the mark and the picture's top edge
 const int ELAPSED_TICK_MS = 500;
 const qint64 MINUTE_MICROS = 60 * 1000 * 1000;
 
@@ -74,13 +74,14 @@ void VideoController::ConnectControls(QWidget *controls)
     connect(elapsedTimer, &QTimer::timeout, this, &VideoController::ShowElapsed);
 }
 
-// Over the picture's top left corner, above it in the stacking order and
+// Centred at the picture's top edge (its corners hold the spot meter's
+// readout and the colour bar's ends), above it in the stacking order and
 // apart from it, so the picture grabbed for the file does not hold it; a tap
 // on it reaches the picture beneath.
 void VideoController::PlaceMark(QWidget *over)
 {
     markBox->setAttribute(Qt::WA_TransparentForMouseEvents);
-    markBox->move(over->geometry().topLeft() + QPoint(MARK_MARGIN, MARK_MARGIN));
+    markBox->move(over->geometry().center().x() - markBox->width() / 2, over->geometry().top() + MARK_MARGIN);
     markBox->raise();
     markBox->hide();
 }

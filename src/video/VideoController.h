@@ -29,7 +29,7 @@ class VideoController : public QObject
 
 public:
     // Records what `grab` takes of `picture`; the Record button goes into
-    // `strip` of `parent`, the mark over the picture's top left corner.
+    // `strip` of `parent`, the mark over the middle of the picture's top edge.
     VideoController(PictureAreaGrab *grab, QWidget *picture, QWidget *parent, const QRect &strip);
     ~VideoController() override;
 
