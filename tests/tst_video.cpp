@@ -160,6 +160,7 @@ private slots:
     void failureStopsTheRecordingOnly_data();
     void failureStopsTheRecordingOnly();
     void recordControlAndMark();
+    void maxMinutesGoOnInANewFile();
 
 private:
     QTemporaryDir files;
@@ -298,6 +299,30 @@ void TestVideo::recordControlAndMark()
         QCOMPARE(window.pVideo->ui->pushButton_Record->isChecked(), on);
         QCOMPARE(mark->isVisible(), on);
     }
+}
+
+// Frames that arrive 0, 30, 61 and 62 s after the first: the first file
+// closes after a minute of arrivals, the second goes on from there.
+void TestVideo::maxMinutesGoOnInANewFile()
+{
+    const QString dir = files.filePath("minutes");
+    {
+        MainWindow window;
+        window.pVideo->SetDirectory(dir);
+        window.pVideo->SetMaxMinutes(1);
+        window.pVideo->StartWithNextFrame();
+        for (qint64 seconds : {0, 30, 61, 62}) {
+            auto frame = std::make_shared<ShownFrame>();
+            frame->number = quint64(seconds + 1);
+            frame->arrivedMicros = seconds * 1000000;
+            window.pVideo->FrameShown(frame);
+            QTest::qWait(2); // a new file's name, a new millisecond
+        }
+    } // the writer ends the file as the window goes
+    const QStringList videos = Videos(dir);
+    QCOMPARE(videos.size(), 2);
+    QCOMPARE(PacketTimes(videos[0], 1), (QList<qint64>{0, 30000}));
+    QCOMPARE(PacketTimes(videos[1], 1), (QList<qint64>{0, 1000}));
 }
 
 QTEST_MAIN(TestVideo)

@@ -27,7 +27,7 @@ QByteArray EncodePicture(const QImage &picture, const char *format, int quality 
 class AreaPicture
 {
 public:
-    explicit AreaPicture(QImage image) : image(std::move(image)) {}
+    explicit AreaPicture(QImage image) : image(std::move(image)) { }
     const QImage &Image() const { return image; }
     // Empty bytes when the picture is null or cannot be encoded.
     Encoded Jpeg() const;
@@ -45,7 +45,7 @@ using AreaPicturePtr = std::shared_ptr<const AreaPicture>;
 class PictureAreaGrab
 {
 public:
-    explicit PictureAreaGrab(QWidget *area) : area(area) {}
+    explicit PictureAreaGrab(QWidget *area) : area(area) { }
     AreaPicturePtr For(const ShownFrame &frame);
 
 private:

@@ -22,7 +22,7 @@ const qint64 MINUTE_MICROS = 60 * 1000 * 1000;
 QString FileName(const QDateTime &start)
 {
     return QStringLiteral("framescope-") + start.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))
-           + QStringLiteral(".mkv");
+        + QStringLiteral(".mkv");
 }
 
 } // namespace
@@ -106,8 +106,8 @@ void VideoController::StartRecording()
 
 void VideoController::StartFile(const ShownFrame &first)
 {
-    const QString path = QDir(directory).filePath(FileName(QDateTime::currentDateTime()));
-    recording = writer.Start(path, Tags(), picture->size());
+    const QDateTime start = QDateTime::currentDateTime();
+    recording = writer.Start(QDir(directory).filePath(FileName(start)), Tags(start), picture->size());
     fileStartMicros = first.arrivedMicros;
     bFileWanted = false;
 }
@@ -121,12 +121,12 @@ void VideoController::StopRecording()
     ShowRecording();
 }
 
-VideoTags VideoController::Tags() const
+// The start in local time with its offset from UTC, as the file is named.
+VideoTags VideoController::Tags(const QDateTime &start) const
 {
     VideoTags tags;
-    tags.insert(QStringLiteral("DATE_RECORDED"), QDateTime::currentDateTime().toOffsetFromUtc(
-                                                     QDateTime::currentDateTime().offsetFromUtc())
-                                                     .toString(Qt::ISODateWithMs));
+    tags.insert(QStringLiteral("DATE_RECORDED"),
+                start.toOffsetFromUtc(start.offsetFromUtc()).toString(Qt::ISODateWithMs));
     tags.insert(QStringLiteral("FRAMESCOPE_VERSION"), QStringLiteral(FRAMESCOPE_VERSION));
     for (const auto &source : tagSources) {
         const VideoTags more = source();
@@ -142,7 +142,8 @@ void VideoController::FrameShown(const ShownFramePtr &frame)
         StartRecording();
     if (!IsRecording() && !bFileWanted)
         return;
-    if (IsRecording() && maxMinutes > 0 && frame->arrivedMicros - fileStartMicros >= maxMinutes * MINUTE_MICROS) {
+    if (IsRecording() && maxMinutes > 0
+        && frame->arrivedMicros - fileStartMicros >= maxMinutes * MINUTE_MICROS) {
         writer.Stop();
         bFileWanted = true;
     }
@@ -182,7 +183,8 @@ void VideoController::ShowRecording()
 void VideoController::ShowElapsed()
 {
     const qint64 seconds = elapsed.elapsed() / 1000;
-    QString time = QStringLiteral("%1:%2").arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+    QString time = QStringLiteral("%1:%2")
+                       .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
                        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
     if (seconds >= 3600)
         time.prepend(QString::number(seconds / 3600) + QLatin1Char(':'));

@@ -14,6 +14,7 @@
 #include <functional>
 #include <vector>
 
+class QDateTime;
 class QTimer;
 class QWidget;
 class Ui_RecordControls;
@@ -61,7 +62,7 @@ private:
     void StartFile(const ShownFrame &first);
     void StopRecording();
     void ShowRecording();
-    VideoTags Tags() const;
+    VideoTags Tags(const QDateTime &start) const;
 
     PictureAreaGrab *grab;
     QWidget *picture;
@@ -71,10 +72,10 @@ private:
     int maxMinutes = 0;
     bool bStartPending = false;
     std::vector<std::function<VideoTags()>> tagSources;
-    quint64 recording = 0;   // the file being written's number; 0: not recording
-    bool bFileWanted = false; // recording, the next frame starts a file
+    quint64 recording = 0;      // the file being written's number; 0: not recording
+    bool bFileWanted = false;   // recording, the next frame starts a file
     qint64 fileStartMicros = 0; // the file's first frame's arrival
-    QElapsedTimer elapsed;   // since the recording started
+    QElapsedTimer elapsed;      // since the recording started
     // Ended files' outcomes from the writer's thread, taken by the GUI thread.
     std::mutex endedLock;
     std::vector<VideoOutcome> endedFiles;

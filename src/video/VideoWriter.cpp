@@ -14,7 +14,9 @@ const std::chrono::milliseconds FLUSH_PERIOD(1000);
 
 } // namespace
 
-VideoWriter::VideoWriter(std::function<void(const VideoOutcome &)> ended) : ended(std::move(ended)) {}
+VideoWriter::VideoWriter(std::function<void(const VideoOutcome &)> ended) : ended(std::move(ended))
+{
+}
 
 VideoWriter::~VideoWriter()
 {

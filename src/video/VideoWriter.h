@@ -21,9 +21,9 @@ struct VideoOutcome {
     quint64 recording = 0; // the number Start returned
     QString path;
     bool bFailed = false;
-    QString reason;        // when failed
-    quint64 frames = 0;    // written to the file
-    quint64 dropped = 0;   // not written: the writer was behind
+    QString reason;      // when failed
+    quint64 frames = 0;  // written to the file
+    quint64 dropped = 0; // not written: the writer was behind
 };
 
 class VideoWriter
