@@ -22,6 +22,9 @@ using namespace testsupport;
 
 namespace {
 
+// The window is made: its port checks have begun.
+const char READY[] = "Initalisation pointeurs done";
+
 struct Shown {
     qint64 micros;
     QString checksum;
@@ -184,10 +187,12 @@ void TestVideo::recordingHoldsWhatArrived()
     const QString dir = files.filePath("arrived"), wire = files.filePath("arrived.wire");
     QString log;
     {
-        Simulator sim(files.filePath("tty-arrived"), {"--frames", "20"});
-        QVERIFY(sim.started());
+        // The viewer first: frames at the link rate that nobody reads are lost.
         Viewer viewer({"--start", "--device", files.filePath("tty-arrived"), "--video-start", "--video-dir", dir,
                        "--record", wire});
+        QTRY_VERIFY_WITH_TIMEOUT(viewer.log().contains(READY), 30000);
+        Simulator sim(files.filePath("tty-arrived"), {"--frames", "20"});
+        QVERIFY(sim.started());
         QTRY_VERIFY_WITH_TIMEOUT(sim.finished() && viewer.log().contains("disconnected"), 30000);
         QVERIFY(viewer.end(SIGTERM));
         log = viewer.log();
@@ -209,9 +214,10 @@ void TestVideo::recordingHoldsWhatArrived()
         QVERIFY2(qAbs(times[i] - (shown[i].micros - shown[0].micros) / 1000) <= 1, qPrintable(QString::number(i)));
     }
 
+    Viewer viewer({"--start", "--device", files.filePath("tty-replay")});
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.log().contains(READY), 30000);
     Simulator replay(files.filePath("tty-replay"), {"--replay", file});
     QVERIFY(replay.started());
-    Viewer viewer({"--start", "--device", files.filePath("tty-replay")});
     QTRY_VERIFY_WITH_TIMEOUT(replay.finished() && viewer.log().contains("disconnected"), 30000);
     QStringList again, recorded;
     for (const Shown &frame : ShownIn(viewer.log()))
