@@ -1,7 +1,8 @@
 // The encoded forms of the latest frame: a JPEG and a PNG of the picture as
 // shown, and the raw samples' 16-bit PNG. Each is made at most once per
-// frame (the JPEG by its picture, which a recording shares), by the first client that asks for it, whatever the number of
-// clients; the others wait for it and share it. Runs on the server's
+// frame, by the first client that asks for it (the JPEG by the picture
+// itself, whose bytes a recording shares), whatever the number of clients;
+// the others wait for it and share it. Runs on the server's
 // threads only. Needs no window.
 #ifndef HTTP_FRAMEENCODER_H
 #define HTTP_FRAMEENCODER_H
