@@ -314,11 +314,13 @@ void TestOptions::badCommandLineIsRefused_data()
         QTest::newRow(qPrintable(QString("reference frames '%1'").arg(frames)))
             << QStringList{"--reference-frames", frames}
             << QString("framescope: --reference-frames takes a whole number from 1 to 256, not '%1'").arg(frames);
-    QTest::newRow("empty video directory") << QStringList{"--video-dir="} << "framescope: --video-dir needs a directory";
+    QTest::newRow("empty video directory") << QStringList{"--video-dir="}
+                                           << "framescope: --video-dir needs a directory";
     for (const char *minutes : {"0", "1441", "x", ""})
         QTest::newRow(qPrintable(QString("video minutes '%1'").arg(minutes)))
             << QStringList{"--video-max-minutes", minutes}
-            << QString("framescope: --video-max-minutes takes a whole number from 1 to 1440, not '%1'").arg(minutes);
+            << QString("framescope: --video-max-minutes takes a whole number from 1 to 1440, not '%1'")
+                   .arg(minutes);
 }
 
 // Refused before a window exists: status 2, the reason and the usage on

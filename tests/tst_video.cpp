@@ -48,15 +48,16 @@ QByteArray Output(const QString &program, const QStringList &arguments)
     tool.start(program, arguments);
     tool.waitForFinished(60000);
     return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0 ? tool.readAllStandardOutput()
-                                                                           : QByteArray("failed");
+                                                                             : QByteArray("failed");
 }
 
 // Packets of a track, as ffprobe lists them: their times in milliseconds.
 QList<qint64> PacketTimes(const QString &file, int track)
 {
     QList<qint64> times;
-    const QByteArray out = Output("ffprobe", {"-v", "error", "-select_streams", QString::number(track),
-                                              "-show_entries", "packet=pts", "-of", "csv=p=0", file});
+    const QByteArray out = Output("ffprobe",
+        {"-v", "error", "-select_streams", QString::number(track), "-show_entries", "packet=pts", "-of",
+            "csv=p=0", file});
     for (const QByteArray &line : out.split('\n'))
         if (!line.trimmed().isEmpty())
             times << line.trimmed().toLongLong();
@@ -67,8 +68,9 @@ QList<qint64> PacketTimes(const QString &file, int track)
 // each frame once (the file has no fixed rate for ffmpeg to fill up).
 QList<QByteArray> DecodedSamples(const QString &file)
 {
-    const QByteArray all = Output("ffmpeg", {"-v", "error", "-i", file, "-map", "0:1", "-fps_mode", "passthrough", "-f", "rawvideo",
-                                             "-pix_fmt", "gray16le", "-"});
+    const QByteArray all = Output("ffmpeg",
+        {"-v", "error", "-i", file, "-map", "0:1", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt",
+            "gray16le", "-"});
     QList<QByteArray> frames;
     for (int at = 0; at + RAW_FRAME_SIZE <= all.size(); at += RAW_FRAME_SIZE)
         frames << all.mid(at, RAW_FRAME_SIZE);
@@ -119,9 +121,12 @@ public:
         QStringList command;
         if (!qEnvironmentVariable("FRAMESCOPE_EMULATOR").isEmpty())
             command << qEnvironmentVariable("FRAMESCOPE_EMULATOR");
-        command << qEnvironmentVariable("FRAMESCOPE") << "-platform" << "offscreen" << arguments;
-        process.start("bash", QStringList() << "-c" << "trap '' XFSZ; ulimit -f " + limit + "; exec \"$@\""
-                                            << "bash" << command);
+        command << qEnvironmentVariable("FRAMESCOPE") << "-platform"
+                << "offscreen" << arguments;
+        process.start("bash",
+            QStringList() << "-c"
+                          << "trap '' XFSZ; ulimit -f " + limit + "; exec \"$@\""
+                          << "bash" << command);
     }
     ~Viewer()
     {
@@ -173,7 +178,8 @@ void TestVideo::initTestCase()
 {
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE_SIM")).isExecutable());
     QVERIFY(QFileInfo(qEnvironmentVariable("FRAMESCOPE")).isExecutable());
-    if (QStandardPaths::findExecutable("ffprobe").isEmpty() || QStandardPaths::findExecutable("ffmpeg").isEmpty())
+    if (QStandardPaths::findExecutable("ffprobe").isEmpty()
+        || QStandardPaths::findExecutable("ffmpeg").isEmpty())
         QSKIP("ffprobe and ffmpeg (package ffmpeg) read the files back");
     QVERIFY(files.isValid());
 }
@@ -188,8 +194,8 @@ void TestVideo::recordingHoldsWhatArrived()
     QString log;
     {
         // The viewer first: frames at the link rate that nobody reads are lost.
-        Viewer viewer({"--start", "--device", files.filePath("tty-arrived"), "--video-start", "--video-dir", dir,
-                       "--record", wire});
+        Viewer viewer({"--start", "--device", files.filePath("tty-arrived"), "--video-start", "--video-dir",
+            dir, "--record", wire});
         QTRY_VERIFY_WITH_TIMEOUT(viewer.log().contains(READY), 30000);
         Simulator sim(files.filePath("tty-arrived"), {"--frames", "20"});
         QVERIFY(sim.started());
@@ -211,7 +217,8 @@ void TestVideo::recordingHoldsWhatArrived()
     const QMap<QString, QByteArray> arrived = WireFrames(capture.readAll());
     for (int i = 0; i < shown.size(); ++i) {
         QVERIFY(decoded[i] == arrived.value(shown[i].checksum));
-        QVERIFY2(qAbs(times[i] - (shown[i].micros - shown[0].micros) / 1000) <= 1, qPrintable(QString::number(i)));
+        QVERIFY2(
+            qAbs(times[i] - (shown[i].micros - shown[0].micros) / 1000) <= 1, qPrintable(QString::number(i)));
     }
 
     Viewer viewer({"--start", "--device", files.filePath("tty-replay")});
@@ -239,13 +246,13 @@ void TestVideo::killLeavesAllButTheLastSecond()
     QVERIFY(viewer.end(SIGKILL));
     const QList<Shown> shown = ShownIn(viewer.log());
     const qint64 lastSecond = shown.last().micros - 1200 * 1000;
-    const int before = int(std::count_if(shown.begin(), shown.end(),
-                                         [lastSecond](const Shown &frame) { return frame.micros < lastSecond; }));
+    const int before = int(std::count_if(
+        shown.begin(), shown.end(), [lastSecond](const Shown &frame) { return frame.micros < lastSecond; }));
     QCOMPARE(Videos(dir).size(), 1);
     const QString file = Videos(dir).first();
     const int pictures = PacketTimes(file, 0).size(), samples = DecodedSamples(file).size();
     QVERIFY2(pictures >= before && samples >= before,
-             qPrintable(QString("%1 pictures, %2 samples of %3").arg(pictures).arg(samples).arg(before)));
+        qPrintable(QString("%1 pictures, %2 samples of %3").arg(pictures).arg(samples).arg(before)));
 }
 
 void TestVideo::failureStopsTheRecordingOnly_data()
@@ -253,9 +260,13 @@ void TestVideo::failureStopsTheRecordingOnly_data()
     QTest::addColumn<QString>("dir");
     QTest::addColumn<QString>("limit"); // ulimit -f, in KiB
     QTest::addColumn<QString>("reason");
-    QTest::newRow("full disk") << "full" << "100" << "File too large";
+    QTest::newRow("full disk") << "full"
+                               << "100"
+                               << "File too large";
     // Under a regular file: permission bits would not stop root, a file does.
-    QTest::newRow("unwritable directory") << "a-file/videos" << "unlimited" << "cannot make the directory";
+    QTest::newRow("unwritable directory") << "a-file/videos"
+                                          << "unlimited"
+                                          << "cannot make the directory";
 }
 
 // One line naming the file and the reason, the recording over, frames go on
@@ -280,8 +291,8 @@ void TestVideo::failureStopsTheRecordingOnly()
     const int shownAtFailure = viewer.shown();
     QTRY_VERIFY_WITH_TIMEOUT(viewer.shown() >= shownAtFailure + 5, 30000);
     QVERIFY(viewer.end(SIGTERM));
-    const QRegularExpression line("Recording " + QRegularExpression::escape(dir)
-                                  + "/framescope-[-0-9]+\\.mkv" + QRegularExpression::escape(failed));
+    const QRegularExpression line("Recording " + QRegularExpression::escape(dir) + "/framescope-[-0-9]+\\.mkv"
+        + QRegularExpression::escape(failed));
     QCOMPARE(viewer.log().count(line), 1);
     QCOMPARE(viewer.log().count(" stopped: "), 1);
     for (const QString &file : Videos(dir))
@@ -327,8 +338,8 @@ void TestVideo::maxMinutesGoOnInANewFile()
     } // the writer ends the file as the window goes
     const QStringList videos = Videos(dir);
     QCOMPARE(videos.size(), 2);
-    QCOMPARE(PacketTimes(videos[0], 1), (QList<qint64>{0, 30000}));
-    QCOMPARE(PacketTimes(videos[1], 1), (QList<qint64>{0, 1000}));
+    QCOMPARE(PacketTimes(videos[0], 1), (QList<qint64> {0, 30000}));
+    QCOMPARE(PacketTimes(videos[1], 1), (QList<qint64> {0, 1000}));
 }
 
 QTEST_MAIN(TestVideo)

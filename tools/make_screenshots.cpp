@@ -3,7 +3,8 @@
 // hottest pixel once 20 frames are shown, then the picture area
 // (view-iron.png) and the whole 800 x 480 window (window-view.png) saved into
 // DIR; then Record pressed, and 20 frames later the window with the
-// recording's mark (window-recording.png). Run from the build directory, which holds Logo.png and framescope-sim:
+// recording's mark (window-recording.png). Run from the build directory,
+// which holds Logo.png and framescope-sim:
 //   build/framescope-screenshots docs
 #include "ViewerOptions.h"
 #include "WidgetStyle.h"
@@ -105,7 +106,8 @@ int main(int argc, char **argv)
             return;
         if (recordFrom > 0) {
             poll.stop();
-            saved = Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("window-recording.png")));
+            saved = Save(window.grab(QRect(0, 0, 800, 480)),
+                         out.filePath(QStringLiteral("window-recording.png")));
             window.pVideo->ui->pushButton_Record->click();
             window.close();
             return;
