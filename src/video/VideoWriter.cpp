@@ -3,6 +3,9 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -11,6 +14,10 @@ namespace {
 const int MAX_FRAMES_QUEUED = 16;
 // What a kill or a power cut may take at most.
 const std::chrono::milliseconds FLUSH_PERIOD(1000);
+// On a single core the encoding would take its time from the acquisition
+// loop: the writer yields to it, and drops frames when it falls behind,
+// rather than the picture's rate dipping.
+const int WRITER_NICENESS = 10;
 
 } // namespace
 
@@ -83,6 +90,8 @@ void VideoWriter::Queue(Job job)
 // Waits for a job, or for the moment the buffered frames are due to go out.
 void VideoWriter::Run()
 {
+    // This thread alone; where it is refused the writer runs as it is.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), WRITER_NICENESS);
     std::unique_lock<std::mutex> held(lock);
     for (;;) {
         const auto due = lastFlush + FLUSH_PERIOD;
