@@ -4,7 +4,9 @@
 // conversion through it, the same through a
 // palette and each range of the view, the display plain and with the view's
 // overlays, and what --record adds to a receive step; and what a snapshot
-// costs the GUI thread, against the writing that its writer thread does.
+// costs the GUI thread, against the writing that its writer thread does;
+// and the same for a recording: the hand-over of a frame on the GUI thread,
+// and the writer's JPEG, FFV1 and Matroska work for it.
 // The link delivers a frame every 146 ms at most; everything here must be a
 // small fraction of that on the board.
 #include "GUI.h"
@@ -15,10 +17,15 @@
 #include "keep/PictureFiles.h"
 #include "keep/RawPicture.h"
 #include "mainwindow.h"
+#include "ui_RecordControls.h"
 #include "ui_mainwindow.h"
+#include "video/VideoController.h"
+#include "video/VideoFile.h"
 #include "view/ViewController.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QPushButton>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMouseEvent>
@@ -270,6 +277,60 @@ void BM_SnapshotWrite(benchmark::State &state)
         benchmark::DoNotOptimize(WriteSnapshot(dir.path(), QDateTime::currentDateTime(), shown, raw).bWritten);
 }
 BENCHMARK(BM_SnapshotWrite)->Unit(benchmark::kMillisecond);
+
+// A frame shown as the display step makes it, numbered anew each time.
+ShownFramePtr BenchFrame(quint64 number)
+{
+    auto frame = std::make_shared<ShownFrame>();
+    frame->number = number;
+    memcpy(frame->raw.data(), window->pRawFrame1, RAW_FRAME_SIZE);
+    frame->arrivedMicros = static_cast<qint64>(number) * 146000; // the link's pace
+    return frame;
+}
+
+// What a recording costs the GUI thread for every frame shown: the grab of
+// the picture area (shared with the web stream) and the hand-over to the
+// writer. Frames the writer cannot take yet are dropped, after the grab.
+void BM_RecordingHandOver(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    PrepareConversion(false);
+    window->ProcessImage();
+    f_FrameRdy = window->bImageProcessed = true;
+    window->DisplayImage();
+    window->pVideo->SetDirectory(dir.path());
+    window->pVideo->StartWithNextFrame();
+    quint64 number = 1u << 20;
+    for (auto _ : state)
+        window->pVideo->FrameShown(BenchFrame(++number));
+    window->pVideo->ui->pushButton_Record->click(); // stops
+    window->fdSerial = 0;
+}
+BENCHMARK(BM_RecordingHandOver)->Unit(benchmark::kMicrosecond);
+
+// The writer's part for one frame: the picture's JPEG, the samples' FFV1
+// and both packets into the file.
+void BM_RecordingWrite(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    FillFrames();
+    const QImage shown = QPixmap::fromImage(QImage(window->pRawFrame1, 84, 80, 84, QImage::Format_Indexed8))
+                             .scaled(imgSize)
+                             .toImage();
+    VideoFile file;
+    QString reason;
+    if (!file.Open(dir.filePath("bench.mkv"), VideoTags(), shown.size(), reason))
+        std::abort();
+    quint64 number = 0;
+    for (auto _ : state) {
+        const AreaPicture picture(shown);
+        if (!file.Add(*BenchFrame(++number), *picture.Jpeg(), reason))
+            std::abort();
+    }
+    file.Flush(reason);
+    state.counters["bytes/frame"] = double(QFileInfo(dir.filePath("bench.mkv")).size()) / double(number);
+}
+BENCHMARK(BM_RecordingWrite)->Unit(benchmark::kMillisecond);
 
 // One whole frame through the receive step, from a pipe.
 void BM_ReceiveFrame(benchmark::State &state)

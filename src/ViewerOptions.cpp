@@ -7,6 +7,7 @@
 #include "keep/ReferenceStore.h"
 #include "keep/SnapshotController.h"
 #include "mainwindow.h"
+#include "video/VideoController.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
 
@@ -42,6 +43,10 @@ const char REFLECTED_OPTION[] = "reflected-temperature";
 const int CALIBRATION_REFERENCE_FRAMES = 16; // without --reference-frames
 // The calibration page's control, beside Apply NUC in the left column.
 const QRect CALIBRATION_OPENER(95, 228, 45, 34);
+const char VIDEO_START_OPTION[] = "video-start";
+const char VIDEO_DIR_OPTION[] = "video-dir";
+const char VIDEO_MAX_MINUTES_OPTION[] = "video-max-minutes";
+const int MAX_VIDEO_MINUTES = 24 * 60;
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 // Listening from before the window is made until the window takes it over.
@@ -120,6 +125,14 @@ void DescribeOptions(QCommandLineParser &parser)
               "With --calibration: the temperature of the surroundings the object reflects, in "
               "degrees Celsius, -273 to 1000 (default 20).",
               "C");
+    AddOption(parser, VIDEO_START_OPTION,
+              "Record a video (the Record button, the key R, or SIGUSR2) from the first frame shown.");
+    AddOption(parser, VIDEO_DIR_OPTION,
+              "Write videos into DIR, made if missing; default: framescope in the videos folder "
+              "(~/Videos/framescope).",
+              "DIR");
+    AddOption(parser, VIDEO_MAX_MINUTES_OPTION,
+              "Close a video after N minutes (1 to 1440) and go on in a new file.", "N");
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -214,6 +227,20 @@ bool ReadCalibration(const QCommandLineParser &parser, ViewerOptions &options, Q
     return error.isEmpty();
 }
 
+bool ReadVideoMaxMinutes(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(VIDEO_MAX_MINUTES_OPTION)))
+        return true;
+    const QString text = parser.value(QString::fromLatin1(VIDEO_MAX_MINUTES_OPTION));
+    bool bNumber = false;
+    options.videoMaxMinutes = text.toInt(&bNumber);
+    if (!bNumber || options.videoMaxMinutes < 1 || options.videoMaxMinutes > MAX_VIDEO_MINUTES)
+        error = QStringLiteral("--video-max-minutes takes a whole number from 1 to %1, not '%2'")
+                    .arg(MAX_VIDEO_MINUTES)
+                    .arg(text);
+    return error.isEmpty();
+}
+
 // A view option through its own reader; a bad value's reason names the option.
 template <typename Value>
 bool ReadViewOption(const QCommandLineParser &parser, const char *option,
@@ -272,6 +299,20 @@ void ApplyKeepOptions(const ViewerOptions &options, MainWindow &window)
     }
 }
 
+// A recording names what its degrees were read with, as a raw snapshot
+// does, so that a tool can convert its samples; none while uncalibrated.
+VideoTags CalibrationTags(const ReadingBasis *basis)
+{
+    VideoTags tags;
+    if (basis == nullptr)
+        return tags;
+    tags.insert(QStringLiteral("CALIBRATION"), QString::fromUtf8(basis->calibration));
+    tags.insert(QStringLiteral("EMISSIVITY"), QString::number(basis->emissivity));
+    tags.insert(QStringLiteral("REFLECTED_TEMPERATURE"), QString::number(basis->reflectedCelsius));
+    tags.insert(QStringLiteral("BAD_PIXELS"), basis->bReplaceBad ? QStringLiteral("replaced") : QStringLiteral("as read"));
+    return tags;
+}
+
 // The calibration page's controller, with the file loaded when it is there;
 // a file refused leaves the viewer uncalibrated, with one line saying why.
 void ApplyCalibrationOptions(const ViewerOptions &options, MainWindow &window)
@@ -289,6 +330,17 @@ void ApplyCalibrationOptions(const ViewerOptions &options, MainWindow &window)
     QString error;
     if (!window.pCalibration->Load(error))
         qWarning().noquote() << "framescope:" << error;
+    const CalibrationController *calibration = window.pCalibration;
+    window.pVideo->AddTagSource([calibration] { return CalibrationTags(calibration->Basis().get()); });
+}
+
+void ApplyVideoOptions(const ViewerOptions &options, VideoController &video)
+{
+    if (!options.videoDir.isEmpty())
+        video.SetDirectory(options.videoDir);
+    video.SetMaxMinutes(options.videoMaxMinutes);
+    if (options.bVideoStart)
+        video.StartWithNextFrame();
 }
 
 // What the web server tells of the window; read between cycles, on the GUI thread.
@@ -318,7 +370,7 @@ ViewerStatus StatusOf(const MainWindow &window)
 void ServeWindow(MainWindow &window)
 {
     window.pHttp = new HttpController(std::move(preparedServer), [&window] { return StatusOf(window); },
-                                      window.ui->DisplayImage, &window);
+                                      window.pPictureGrab, &window);
     QObject::connect(window.pShownFrames, &FrameFeed::Shown, window.pHttp, &HttpController::FrameShown);
 }
 
@@ -361,12 +413,15 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
     }
     options.bStartAtOnce = parser.isSet(QString::fromLatin1(START_OPTION));
     options.bWaitForData = parser.isSet(QString::fromLatin1(WAIT_OPTION));
+    options.bVideoStart = parser.isSet(QString::fromLatin1(VIDEO_START_OPTION));
     return ReadDevice(parser, options, error)
            && ReadText(parser, RECORD_OPTION, "a file name", options.recordFile, error)
            && ReadText(parser, SNAPSHOT_DIR_OPTION, "a directory", options.snapshotDir, error)
            && ReadText(parser, REFERENCE_OPTION, "a file name", options.referenceFile, error)
            && ReadReferenceFrames(parser, options, error) && ReadHttp(parser, options, error)
-           && ReadView(parser, options, error) && ReadCalibration(parser, options, error);
+           && ReadView(parser, options, error) && ReadCalibration(parser, options, error)
+           && ReadText(parser, VIDEO_DIR_OPTION, "a directory", options.videoDir, error)
+           && ReadVideoMaxMinutes(parser, options, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -402,6 +457,7 @@ void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
         window.pView->Apply(*options.view);
     ApplyKeepOptions(options, window);
     ApplyCalibrationOptions(options, window);
+    ApplyVideoOptions(options, *window.pVideo);
     if (preparedServer)
         ServeWindow(window);
     if (!options.device.isEmpty())

@@ -4,7 +4,7 @@
 // picture is seen (palette, range, rotation, mirroring), rest the loop while
 // the wire is quiet, choose where snapshots go, keep the correction's
 // reference in a file and average it over several frames, serve a web page
-// and a stream of the picture. Without them the
+// and a stream of the picture, record a video of it. Without them the
 // viewer behaves as it always has.
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
@@ -34,6 +34,9 @@ struct ViewerOptions {
     double emissivity = 1.0;   // of what the sensor looks at, 0.1 .. 1
     double reflectedCelsius = 20.0; // the surroundings' temperature
     std::shared_ptr<const ListenAddress> http; // where to serve the page and the stream; null: not at all
+    bool bVideoStart = false;  // record from the first frame shown
+    QString videoDir;          // empty: the default, in the videos folder
+    int videoMaxMinutes = 0;   // a new file after this long; 0: one file a recording
 };
 
 // Exit status for a command line the viewer cannot run with.

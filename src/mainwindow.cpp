@@ -6,9 +6,11 @@
 #include "Serial.h"
 #include "WindowCommand.h"
 #include "WireWait.h"
+#include "keep/PictureArea.h"
 #include "keep/ReferenceStore.h"
 #include "keep/SnapshotController.h"
 #include "ui_mainwindow.h"
+#include "video/VideoController.h"
 #include "view/ViewController.h"
 
 #include <QCloseEvent>
@@ -31,6 +33,15 @@ const int KNOB_FIRST = 1;      // the dials run 1..16 and wrap: 16 and 1 meet
 const int KNOB_LAST = 16;
 const int GAIN_UNIT = 1;
 const int OFFSET_UNIT = 100;
+
+// How the picture of a recording is seen when its file starts.
+VideoTags ViewTags(ViewController &view)
+{
+    return VideoTags {{QStringLiteral("PALETTE"), PaletteName(view.CurrentPalette())},
+                      {QStringLiteral("RANGE"), view.Range().Name()},
+                      {QStringLiteral("ROTATION"), QString::number(view.Transform().rotation)},
+                      {QStringLiteral("MIRROR"), QString::number(view.Transform().mirror ? 1 : 0)}};
+}
 
 // Runs one pipeline step on a short-lived worker and waits for it: the
 // create/join pair is what orders the step against the GUI thread.
@@ -80,9 +91,12 @@ MainWindow::MainWindow(QWidget *parent)
     ConnectControls();
     pTimer1s = new QTimer(this);
     connect(pTimer1s, SIGNAL(timeout()), this, SLOT(Timer1s_Timeout()));
-    // Before the buffers and the logo, which they hear of; the Snapshot button
-    // goes in the free strip of the left column, below the view's controls.
-    pSnapshots = new SnapshotController(ui->DisplayImage, ui->centralWidget, QRect(10, 395, 130, 40));
+    // Before the buffers and the logo, which they hear of; the Snapshot and
+    // Record buttons share the free strip of the left column, below the
+    // view's controls.
+    pSnapshots = new SnapshotController(ui->DisplayImage, ui->centralWidget, QRect(10, 395, 60, 40));
+    pPictureGrab = new PictureAreaGrab(ui->DisplayImage);
+    pVideo = new VideoController(pPictureGrab, ui->DisplayImage, ui->centralWidget, QRect(80, 395, 60, 40));
     pReference = new ReferenceStore;
     InitImagesArray();
     ShowLogo(pixLogo);
@@ -106,6 +120,7 @@ MainWindow::~MainWindow()
     // checkers quiet and costs nothing.
     delete pWindowCommand;
     delete pReference;
+    delete pPictureGrab;
     delete[] pPortName;
     delete[] pRawFrame1;
     delete[] pRawFrame2;
@@ -141,6 +156,8 @@ void MainWindow::ConnectControls()
 void MainWindow::ConnectShownFrames()
 {
     connect(pShownFrames, &FrameFeed::Shown, pSnapshots, &SnapshotController::FrameShown);
+    connect(pShownFrames, &FrameFeed::Shown, pVideo, &VideoController::FrameShown);
+    pVideo->AddTagSource([this] { return ViewTags(*pView); });
 }
 
 // Without a window manager a new top-level window opens at 0,0, over Start,

@@ -15,6 +15,7 @@ class CalibrationController;
 class CelsiusMap;
 class FrameFeed;
 class HttpController;
+class PictureAreaGrab;
 class QByteArray;
 class QCloseEvent;
 class QSpinBox;
@@ -22,6 +23,7 @@ class QTimer;
 class ReferenceStore;
 class SnapshotController;
 class Ui_MainWindow;
+class VideoController;
 class ViewController;
 class WindowCommand;
 class WireWait;
@@ -90,6 +92,8 @@ public:
     ReferenceStore *pReference = nullptr; // [worker] the reference, averaged on the worker, and its file
     FrameFeed *pShownFrames = nullptr;    // every frame shown, to those that watch the picture
     SnapshotController *pSnapshots = nullptr;
+    PictureAreaGrab *pPictureGrab = nullptr; // the picture area once a frame, for the stream and the video
+    VideoController *pVideo = nullptr;       // recordings of what is shown
     HttpController *pHttp = nullptr; // --http: the web server's hand-over
     CalibrationController *pCalibration = nullptr; // --calibration: readings in degrees
     // The calibration's map for this cycle (taken from pCalibration before the

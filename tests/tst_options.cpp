@@ -329,6 +329,13 @@ void TestOptions::badCommandLineIsRefused_data()
     for (const QStringList &degrees : {QStringList{"--emissivity", "0.9"}, QStringList{"--range", "20C:40C"}})
         QTest::newRow(qPrintable("degrees without a calibration: " + degrees.first()))
             << degrees << "framescope: --emissivity, --reflected-temperature and a --range in degrees need --calibration";
+    QTest::newRow("empty video directory") << QStringList{"--video-dir="}
+                                           << "framescope: --video-dir needs a directory";
+    for (const char *minutes : {"0", "1441", "x", ""})
+        QTest::newRow(qPrintable(QString("video minutes '%1'").arg(minutes)))
+            << QStringList{"--video-max-minutes", minutes}
+            << QString("framescope: --video-max-minutes takes a whole number from 1 to 1440, not '%1'")
+                   .arg(minutes);
 }
 
 // Refused before a window exists: status 2, the reason and the usage on

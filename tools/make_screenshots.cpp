@@ -2,11 +2,12 @@
 // the offscreen platform with --palette iron --range auto, a tap on the
 // hottest pixel once 20 frames are shown, then the picture area
 // (view-iron.png) and the whole 800 x 480 window (window-view.png) saved into
-// DIR. Then the calibration's: the page after a cold and a hot reference
-// taken from the simulator's flat fields at 20 and 60 C
-// (calibration-page.png), and the picture in degrees with the spot meter on
-// the warm object (view-celsius.png). Run from the build directory, which
-// holds Logo.png and framescope-sim:
+// DIR; then Record pressed, and 20 frames later the window with the
+// recording's mark (window-recording.png). Then the calibration's: the page
+// after a cold and a hot reference taken from the simulator's flat fields at
+// 20 and 60 C (calibration-page.png), and the picture in degrees with the
+// spot meter on the warm object (view-celsius.png). Run from the build
+// directory, which holds Logo.png and framescope-sim:
 //   build/framescope-screenshots docs
 #include "ViewerOptions.h"
 #include "WidgetStyle.h"
@@ -14,7 +15,9 @@
 #include "ui_CalibrationOpener.h"
 #include "ui_CalibrationPage.h"
 #include "mainwindow.h"
+#include "ui_RecordControls.h"
 #include "ui_mainwindow.h"
+#include "video/VideoController.h"
 
 #include <QApplication>
 #include <QDir>
@@ -179,18 +182,34 @@ int main(int argc, char **argv)
     ApplyViewerOptions(options, window);
     window.show();
 
+    window.pVideo->SetDirectory(dir.filePath(QStringLiteral("videos")));
+
     // Runs inside the acquisition loop's event processing.
     bool saved = false;
+    int recordFrom = 0; // the frame count when Record was pressed
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (window.iTotalFramesShown + window.iFramesShown < FRAMES)
+        const int shown = window.iTotalFramesShown + window.iFramesShown;
+        if (shown < FRAMES || (recordFrom > 0 && shown < recordFrom + FRAMES))
             return;
-        poll.stop();
+        if (recordFrom > 0) {
+            poll.stop();
+            saved = Save(window.grab(QRect(0, 0, 800, 480)),
+                         out.filePath(QStringLiteral("window-recording.png")));
+            window.pVideo->ui->pushButton_Record->click();
+            window.close();
+            return;
+        }
         Tap(window.ui->DisplayImage, Hottest(window.pImage8));
         // The picture area as seen, with the window's grey bars over its edges.
         saved = Save(window.grab(window.ui->DisplayImage->geometry()), out.filePath(QStringLiteral("view-iron.png")))
                 && Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("window-view.png")));
-        window.close();
+        if (!saved) {
+            window.close();
+            return;
+        }
+        window.pVideo->ui->pushButton_Record->click();
+        recordFrom = shown;
     });
     poll.start(0);
     application.exec();

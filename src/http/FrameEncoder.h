@@ -1,7 +1,8 @@
 // The encoded forms of the latest frame: a JPEG and a PNG of the picture as
 // shown, and the raw samples' 16-bit PNG. Each is made at most once per
-// frame, by the first client that asks for it, whatever the number of
-// clients; the others wait for it and share it. Runs on the server's
+// frame, by the first client that asks for it (the JPEG by the picture
+// itself, whose bytes a recording shares), whatever the number of clients;
+// the others wait for it and share it. Runs on the server's
 // threads only. Needs no window.
 #ifndef HTTP_FRAMEENCODER_H
 #define HTTP_FRAMEENCODER_H
@@ -11,11 +12,6 @@
 #include <QByteArray>
 #include <memory>
 #include <mutex>
-
-using Encoded = std::shared_ptr<const QByteArray>;
-
-// The picture in a file format Qt writes ("JPG", "PNG"); empty when it cannot.
-QByteArray EncodePicture(const QImage &picture, const char *format, int quality = -1);
 
 class FrameEncoder
 {
@@ -35,7 +31,6 @@ private:
     };
     template <typename Encode> Encoded Cached(Cache &cache, const HandedFrame &frame, Encode encode);
 
-    Cache jpeg;
     Cache png;
     Cache rawPng;
 };

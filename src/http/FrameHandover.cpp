@@ -5,7 +5,7 @@
 void FrameHandover::Publish(HandedFrame frame)
 {
     std::shared_ptr<const HandedFrame> handed = std::make_shared<const HandedFrame>(std::move(frame));
-    const bool bPicture = !handed->picture.isNull();
+    const bool bPicture = handed->picture != nullptr;
     {
         std::lock_guard<std::mutex> held(lock);
         latest.swap(handed);

@@ -7,6 +7,7 @@
 #define HTTP_FRAMEHANDOVER_H
 
 #include "frame/ShownFrame.h"
+#include "keep/PictureArea.h"
 
 #include <QImage>
 #include <QString>
@@ -18,7 +19,7 @@
 // One frame as it was shown, with the picture area grabbed for it.
 struct HandedFrame {
     ShownFramePtr frame;      // never null
-    QImage picture;           // the picture area as shown; null when nobody wanted it
+    AreaPicturePtr picture;   // the picture area as shown; null when nobody wanted it
     quint64 Number() const { return frame->number; }
 };
 

@@ -12,7 +12,7 @@ const int SECOND_MS = 1000;
 } // namespace
 
 HttpController::HttpController(std::unique_ptr<HttpServer> server, std::function<ViewerStatus()> status,
-                               QWidget *picture, QObject *parent)
+                               PictureAreaGrab *picture, QObject *parent)
     : QObject(parent), server(std::move(server)), status(std::move(status)), picture(picture),
       statusTimer(new QTimer(this))
 {
@@ -26,9 +26,9 @@ HttpController::~HttpController() = default;
 
 void HttpController::FrameShown(const ShownFramePtr &frame)
 {
-    HandedFrame handed {frame, QImage()};
+    HandedFrame handed {frame, nullptr};
     if (server->Handover().PicturesWanted())
-        handed.picture = GrabPictureArea(picture); // as a snapshot grabs it
+        handed.picture = picture->For(*frame); // as a snapshot grabs it, and once for a recording too
     server->Handover().Publish(std::move(handed));
 }
 

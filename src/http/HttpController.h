@@ -11,18 +11,18 @@
 #include <functional>
 #include <memory>
 
+class PictureAreaGrab;
 class QTimer;
-class QWidget;
 
 class HttpController : public QObject
 {
     Q_OBJECT
 
 public:
-    // Serves what `picture` shows; `status` tells the viewer's counters (all
+    // Serves what `picture` grabs; `status` tells the viewer's counters (all
     // but the frames shown in the last second, which are counted here).
     HttpController(std::unique_ptr<HttpServer> server, std::function<ViewerStatus()> status,
-                   QWidget *picture, QObject *parent);
+                   PictureAreaGrab *picture, QObject *parent);
     ~HttpController() override;
 
     // The display step: the frame just shown. The picture area is grabbed
@@ -36,7 +36,7 @@ private:
     enum { TICKS_A_SECOND = 4 };
     std::unique_ptr<HttpServer> server;
     std::function<ViewerStatus()> status;
-    QWidget *picture;
+    PictureAreaGrab *picture;
     QTimer *statusTimer;
     // The frame counts of the last second's ticks, oldest first.
     std::array<quint64, TICKS_A_SECOND> framesAtTick {};
