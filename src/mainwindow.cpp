@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "GUI.h"
 #include "Process_Serial.h"
 #include "Serial.h"
 #include "WindowCommand.h"
@@ -30,6 +31,19 @@ const int KNOB_LAST = 16;
 const int GAIN_UNIT = 1;
 const int OFFSET_UNIT = 100;
 
+// What the loop cost in the last second, for the tick's timing line: the
+// cycles it ran and the worker threads they started.
+int iCyclesThisSecond = 0;
+int iWorkersThisSecond = 0;
+
+// "framescope.frames: loop <cycles> <workers started>", once a second.
+void LogLoopCost()
+{
+    qCDebug(lcFrames).noquote() << "loop" << iCyclesThisSecond << iWorkersThisSecond;
+    iCyclesThisSecond = 0;
+    iWorkersThisSecond = 0;
+}
+
 // Runs one pipeline step on a short-lived worker and waits for it: the
 // create/join pair is what orders the step against the GUI thread.
 void RunWorker(pthread_t *handle, void *(*entry)(void *), const char *step)
@@ -46,6 +60,7 @@ void RunWorker(pthread_t *handle, void *(*entry)(void *), const char *step)
         return;
     }
     bCreateFailed = false;
+    ++iWorkersThisSecond;
     const int joined = pthread_join(*handle, nullptr);
     if (joined != 0) {
         // The worker may still be writing the frame buffers: no later step
@@ -174,6 +189,7 @@ void MainWindow::PushButton_Start()
         pTimer1s->start(TICK_MS);
     iFramesShown = 0;
     while (!bStopped) {
+        ++iCyclesThisSecond;
         RunCycle();
         if (pWireWait != nullptr && !bStopped)
             pWireWait->AfterCycle();
@@ -232,6 +248,7 @@ void MainWindow::Timer1s_Timeout()
                                   + QStringLiteral(" frames shown\nin ")
                                   + QString::number(iSecondsElapsed) + QStringLiteral("s"));
     iFramesShown = 0;
+    LogLoopCost();
 }
 
 void MainWindow::ClearFrameBuffers()
