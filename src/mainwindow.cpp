@@ -188,6 +188,7 @@ void MainWindow::PushButton_Start()
     if (!pTimer1s->isActive())
         pTimer1s->start(TICK_MS);
     iFramesShown = 0;
+    iCyclesThisSecond = iWorkersThisSecond = 0; // a run's lines count its own cycles
     while (!bStopped) {
         ++iCyclesThisSecond;
         RunCycle();

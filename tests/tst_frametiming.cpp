@@ -1,10 +1,17 @@
 // The per-frame timing line of the display, against the simulator's own
 // timing: off by default, leaving the debug output as it was; switched on,
 // one line per frame shown, named by the checksum the sensor sent and
-// stamped on the clock the simulator stamps its frames with.
+// stamped on the clock the simulator stamps its frames with. And what the
+// resting loop (--wait-for-data) is for: few cycles a frame, yet each frame
+// shown soon after its last byte, a tap not kept waiting, a backlog read at
+// its own pace and a hung-up port not spun on.
 #include "testsupport.h"
 
 #include "GUI.h"
+#include "WireWait.h"
+
+#include <QAbstractEventDispatcher>
+#include <algorithm>
 
 #include <QLoggingCategory>
 #include <QProcess>
@@ -59,16 +66,17 @@ struct Sent {
     QString verdict;
 };
 
-// framescope-sim --fast --timing for `frames` frames, every fourth bad,
-// linked where discovery looks.
+// framescope-sim --timing for `frames` frames, linked where discovery
+// looks; by default unpaced, every fourth bad.
 class TimedSimulator
 {
 public:
-    TimedSimulator(const QString &link, int frames)
+    TimedSimulator(const QString &link, int frames,
+                   const QStringList &how = {"--fast", "--bad-checksum", "4"})
     {
         process.setProgram(qEnvironmentVariable("FRAMESCOPE_SIM"));
-        process.setArguments({"--link", link, "--fast", "--timing", "--frames",
-                              QString::number(frames), "--bad-checksum", "4"});
+        process.setArguments(QStringList{"--link", link, "--timing", "--frames", QString::number(frames)}
+                             + how);
         process.start();
     }
     ~TimedSimulator()
@@ -103,10 +111,16 @@ private slots:
     void initTestCase();
     void cleanup();
     void offByDefaultOneLinePerFrameShownWhenOn();
+    void restingLoopShowsEachFrameSoonInFewCycles();
+    void restingLoopTakesATapAtOnce();
+    void restingLoopReadsABacklogAtItsPace();
+    void restingLoopDoesNotSpinOnAHungUpPort();
 
 private:
     // Runs the viewer against the simulator until it has sent its frames.
     QList<Sent> runAgainstSimulator(int frames);
+    // Frames shown a second against framescope-sim --fast.
+    double unpacedRate(const QStringList &options);
 
     std::unique_ptr<PortDirectory> ports;
 };
@@ -167,6 +181,150 @@ void TestFrameTiming::offByDefaultOneLinePerFrameShownWhenOn()
         QVERIFY2(latency > 0 && latency < 10000000, qPrintable(QString::number(latency)));
         ++next;
     }
+}
+
+namespace {
+
+std::unique_ptr<MainWindow> RestingWindow(const QStringList &options = {"--wait-for-data"})
+{
+    auto window = std::make_unique<MainWindow>();
+    ResetReceiver(*window);
+    ApplyOrFail(*window, options);
+    return window;
+}
+
+// Calls back each time the loop is about to block: once a rest.
+class RestWatch
+{
+public:
+    explicit RestWatch(const std::function<void()> &atRest)
+    {
+        connection = QObject::connect(QAbstractEventDispatcher::instance(),
+                                      &QAbstractEventDispatcher::aboutToBlock, atRest);
+    }
+    ~RestWatch() { QObject::disconnect(connection); }
+    RestWatch(const RestWatch &) = delete;
+    RestWatch &operator=(const RestWatch &) = delete;
+
+private:
+    QMetaObject::Connection connection;
+};
+
+} // namespace
+
+// At the line's pace: every good frame shown, most within the 10 ms a frame
+// may take from its last byte to the screen, and the loop's own line counts
+// far fewer cycles a frame than a rest of the bound after each read (29).
+void TestFrameTiming::restingLoopShowsEachFrameSoonInFewCycles()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("framescope.frames.debug=true"));
+    CategoryCapture capture;
+    {
+        auto window = RestingWindow();
+        TimedSimulator sim(ports->node(0), 16, {});
+        QTRY_VERIFY(QFileInfo::exists(ports->node(0)));
+        window->CheckSerialAvailable(); // connected from the first frame
+        QVERIFY(RunUntil(*window, [&] { return sim.finished(); }, 30000, nullptr, 100));
+        EndWindow(window, -1);
+        const QList<Sent> sent = sim.frames();
+        QMap<QString, qint64> good;
+        for (const Sent &frame : sent)
+            if (frame.verdict == "good")
+                good.insert(frame.checksum, frame.micros);
+        QVERIFY(good.size() >= 8); // a busy machine may leave some unread: "cut"
+        QList<qint64> latencies;
+        for (const QString &line : CategoryCapture::of("framescope.frames").filter(QRegularExpression("^shown ")))
+            if (good.contains(line.section(' ', 2)))
+                latencies << line.section(' ', 1, 1).toLongLong() - good.value(line.section(' ', 2));
+        QCOMPARE(latencies.size(), good.size());
+        std::sort(latencies.begin(), latencies.end());
+        QVERIFY2(latencies[latencies.size() / 2] < 10000, qPrintable(QString::number(latencies[latencies.size() / 2])));
+    }
+    int cycles = 0;
+    const QStringList loop = CategoryCapture::of("framescope.frames").filter(QRegularExpression("^loop \\d+ \\d+$"));
+    QVERIFY(loop.size() >= 2);
+    for (const QString &line : loop)
+        cycles += line.section(' ', 1, 1).toInt();
+    const int shown = CategoryCapture::of("framescope.frames").filter(QRegularExpression("^shown ")).size();
+    QVERIFY2(cycles < 15 * shown, qPrintable(QString("%1 cycles, %2 frames").arg(cycles).arg(shown)));
+}
+
+// Half a frame sent: the loop rests until the rest is due (33 ms at most).
+// Stop, tapped as that rest begins, is taken at once, not when it is over.
+void TestFrameTiming::restingLoopTakesATapAtOnce()
+{
+    Pty adapter;
+    QVERIFY(ports->link(adapter, 0));
+    auto window = RestingWindow();
+    window->CheckSerialAvailable();
+    QVERIFY(window->fdSerial > 0);
+    QPushButton *stop = window->ui->pushButton_Stop;
+    QElapsedTimer sinceTap;
+    qint64 takenAfterUs = -1;
+    connect(stop, &QPushButton::clicked, [&] { takenAfterUs = sinceTap.nsecsElapsed() / 1000; });
+    RestWatch watch([&] {
+        if (sinceTap.isValid() || FrameBytesDue() == 0)
+            return;
+        sinceTap.start();
+        QMetaObject::invokeMethod(stop, "click", Qt::QueuedConnection);
+    });
+    QVERIFY(adapter.send(WireFrame(RawFrame([](int) { return 1000; })).left(RAW_FRAME_SIZE / 2)));
+    bool watchdog = false;
+    QTimer::singleShot(10000, window.get(), [&] { watchdog = window->bStop = true; });
+    QTest::mouseClick(window->ui->pushButton_Start, Qt::LeftButton);
+    QVERIFY(!watchdog);
+    QVERIFY2(takenAfterUs >= 0 && takenAfterUs < WireWait::FRAME_REST_MAX_US / 3,
+             qPrintable(QString::number(takenAfterUs)));
+    EndWindow(window, -1);
+    QFile::remove(ports->node(0));
+}
+
+double TestFrameTiming::unpacedRate(const QStringList &options)
+{
+    auto window = RestingWindow(options);
+    TimedSimulator sim(ports->node(0), 300, {"--fast"});
+    if (!QTest::qWaitFor([&] { return QFileInfo::exists(ports->node(0)); }))
+        return 0;
+    window->CheckSerialAvailable();
+    QElapsedTimer clock;
+    clock.start();
+    const bool done = RunUntil(*window, [&] { return sim.finished(); }, 60000, nullptr, 20);
+    const int shown = window->iTotalFramesShown + window->iFramesShown;
+    const double rate = done ? shown * 1000.0 / clock.elapsed() : 0;
+    EndWindow(window, -1);
+    return rate;
+}
+
+// A sender faster than the line is read at its own pace, with the option
+// at no less than about the rate without it.
+void TestFrameTiming::restingLoopReadsABacklogAtItsPace()
+{
+    const double spinning = unpacedRate({});
+    const double resting = unpacedRate({"--wait-for-data"});
+    QVERIFY2(spinning > 0 && resting > spinning / 2,
+             qPrintable(QString("%1 against %2 frames a second").arg(resting).arg(spinning)));
+}
+
+// The far end gone, the port polls readable and reads nothing until the
+// tick (stopped here) closes it: rests of the bound, not a spinning loop.
+void TestFrameTiming::restingLoopDoesNotSpinOnAHungUpPort()
+{
+    Pty adapter;
+    QVERIFY(ports->link(adapter, 0));
+    auto window = RestingWindow();
+    window->CheckSerialAvailable();
+    QVERIFY(window->fdSerial > 0);
+    adapter.hangUp();
+    int rests = 0;
+    RestWatch watch([&] { ++rests; });
+    QElapsedTimer clock;
+    clock.start();
+    RunUntil(*window, [&] { return clock.elapsed() >= 1000; }, 5000, [&] { window->pTimer1s->stop(); }, 50);
+    QVERIFY(window->fdSerial > 0);
+    const qint64 limit = clock.elapsed() * 3 / (2 * WireWait::BOUND_MS);
+    QVERIFY2(rests < limit, qPrintable(QString("%1 rests in %2 ms").arg(rests).arg(clock.elapsed())));
+    EndWindow(window, -1);
+    QFile::remove(ports->node(0));
 }
 
 QTEST_MAIN(TestFrameTiming)
