@@ -51,19 +51,17 @@ void WireWait::AfterCycle()
     // once until the tick notices; the bound paces the loop instead, until
     // bytes come again or the loop moves to another descriptor.
     bPortHungUp = bytes == 0 && (bPortHungUp || bPortWoke);
-    const bool bAhead = SenderAhead(bytes, sinceLastReadUs);
+    const qint64 lineCarried = LineBytesIn(sinceLastReadUs);
+    const bool bAhead = bytes > lineCarried + PACE_SLACK_BYTES;
     if (bAhead)
         NoRest();
     else if (bytes == 0 || bAfterAhead || FrameBytesDue() == 0)
         Rest(true);
+    else if (bytes + PACE_SLACK_BYTES < lineCarried)
+        Rest(false);
     else
         RestByFrame(sinceReadUs);
     bAfterAhead = bAhead;
-}
-
-bool WireWait::SenderAhead(int bytes, qint64 sinceLastReadUs) const
-{
-    return bytes > LineBytesIn(sinceLastReadUs) + AHEAD_SLACK_BYTES;
 }
 
 // Until the frame's remaining bytes are due, counted from the cycle's read;

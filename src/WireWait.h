@@ -13,6 +13,9 @@
 //   the kernel moves a fast sender's bytes into the tty's buffer a few
 //   kilobytes at a time, so the read after a full one often finds only a few
 //   bytes, and a longer rest there would cut the pace of a fast stream;
+// - after a read that found fewer bytes than the line carried meanwhile, a
+//   rest of the bound: a sender behind its pace (a simulator on a loaded
+//   machine) may catch up at any moment;
 // - after a read that left a frame under way, a rest until its remaining
 //   bytes are due at the line's pace, less a margin, but never longer than
 //   the line takes to fill most of the tty's input buffer; from there on,
@@ -53,10 +56,10 @@ public:
     // A rest by the frame's pace ends this much before the frame's last byte
     // is due: senders and adapters deliver in packets, not byte by byte.
     static const int FRAME_REST_MARGIN_US = 1000;
-    // More than the line carries since the read before, by this much, is a
-    // sender ahead of the line: an adapter's packets and the timer's slack
-    // stay below it.
-    static const int AHEAD_SLACK_BYTES = 1024;
+    // A read that differs by more than this from what the line carried since
+    // the read before finds a sender ahead of the line or behind it: an
+    // adapter's packets and the timer's slack stay below it.
+    static const int PACE_SLACK_BYTES = 1024;
 
     // port: the descriptor the loop reads, 0 for none. It is looked at afresh
     // each time the dispatcher is about to block, so the watch follows a
@@ -69,7 +72,6 @@ public:
 private:
     void WatchPort();
     void PortReadable();
-    bool SenderAhead(int bytes, qint64 sinceLastReadUs) const;
     void RestByFrame(qint64 sinceReadUs);
     void NoRest();
     void Rest(bool bUntilPortReadable, int boundMs = BOUND_MS);

@@ -2,9 +2,7 @@
 // timing: off by default, leaving the debug output as it was; switched on,
 // one line per frame shown, named by the checksum the sensor sent and
 // stamped on the clock the simulator stamps its frames with. And what the
-// resting loop (--wait-for-data) is for: few cycles a frame, yet each frame
-// shown soon after its last byte, a tap not kept waiting, a backlog read at
-// its own pace and a hung-up port not spun on.
+// resting loop (--wait-for-data) is for, on real ptys.
 #include "testsupport.h"
 
 #include "GUI.h"
@@ -71,12 +69,12 @@ struct Sent {
 class TimedSimulator
 {
 public:
-    TimedSimulator(const QString &link, int frames,
-                   const QStringList &how = {"--fast", "--bad-checksum", "4"})
+    TimedSimulator(
+        const QString &link, int frames, const QStringList &how = {"--fast", "--bad-checksum", "4"})
     {
         process.setProgram(qEnvironmentVariable("FRAMESCOPE_SIM"));
-        process.setArguments(QStringList{"--link", link, "--timing", "--frames", QString::number(frames)}
-                             + how);
+        process.setArguments(
+            QStringList {"--link", link, "--timing", "--frames", QString::number(frames)} + how);
         process.start();
     }
     ~TimedSimulator()
@@ -193,60 +191,44 @@ std::unique_ptr<MainWindow> RestingWindow(const QStringList &options = {"--wait-
     return window;
 }
 
-// Calls back each time the loop is about to block: once a rest.
-class RestWatch
+// The sum of the second field of the lines that match.
+int Total(const QString &pattern)
 {
-public:
-    explicit RestWatch(const std::function<void()> &atRest)
-    {
-        connection = QObject::connect(QAbstractEventDispatcher::instance(),
-                                      &QAbstractEventDispatcher::aboutToBlock, atRest);
-    }
-    ~RestWatch() { QObject::disconnect(connection); }
-    RestWatch(const RestWatch &) = delete;
-    RestWatch &operator=(const RestWatch &) = delete;
-
-private:
-    QMetaObject::Connection connection;
-};
+    int total = 0;
+    for (const QString &line : CategoryCapture::of("framescope.frames").filter(QRegularExpression(pattern)))
+        total += line.section(' ', 1, 1).toInt();
+    return total;
+}
 
 } // namespace
 
-// At the line's pace: every good frame shown, most within the 10 ms a frame
-// may take from its last byte to the screen, and the loop's own line counts
-// far fewer cycles a frame than a rest of the bound after each read (29).
+// At the line's pace: every good frame shown, the median within the 10 ms a
+// frame may take from its last byte to the screen, and the loop's line
+// counting far fewer cycles a frame than a rest of 5 ms after each read (29).
 void TestFrameTiming::restingLoopShowsEachFrameSoonInFewCycles()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("framescope.frames.debug=true"));
     CategoryCapture capture;
-    {
-        auto window = RestingWindow();
-        TimedSimulator sim(ports->node(0), 16, {});
-        QTRY_VERIFY(QFileInfo::exists(ports->node(0)));
-        window->CheckSerialAvailable(); // connected from the first frame
-        QVERIFY(RunUntil(*window, [&] { return sim.finished(); }, 30000, nullptr, 100));
-        EndWindow(window, -1);
-        const QList<Sent> sent = sim.frames();
-        QMap<QString, qint64> good;
-        for (const Sent &frame : sent)
-            if (frame.verdict == "good")
-                good.insert(frame.checksum, frame.micros);
-        QVERIFY(good.size() >= 8); // a busy machine may leave some unread: "cut"
-        QList<qint64> latencies;
-        for (const QString &line : CategoryCapture::of("framescope.frames").filter(QRegularExpression("^shown ")))
-            if (good.contains(line.section(' ', 2)))
-                latencies << line.section(' ', 1, 1).toLongLong() - good.value(line.section(' ', 2));
-        QCOMPARE(latencies.size(), good.size());
-        std::sort(latencies.begin(), latencies.end());
-        QVERIFY2(latencies[latencies.size() / 2] < 10000, qPrintable(QString::number(latencies[latencies.size() / 2])));
-    }
-    int cycles = 0;
-    const QStringList loop = CategoryCapture::of("framescope.frames").filter(QRegularExpression("^loop \\d+ \\d+$"));
-    QVERIFY(loop.size() >= 2);
-    for (const QString &line : loop)
-        cycles += line.section(' ', 1, 1).toInt();
-    const int shown = CategoryCapture::of("framescope.frames").filter(QRegularExpression("^shown ")).size();
-    QVERIFY2(cycles < 15 * shown, qPrintable(QString("%1 cycles, %2 frames").arg(cycles).arg(shown)));
+    auto window = RestingWindow();
+    TimedSimulator sim(ports->node(0), 16, {});
+    QTRY_VERIFY(QFileInfo::exists(ports->node(0)));
+    window->CheckSerialAvailable(); // connected from the first frame
+    QVERIFY(RunUntil(
+        *window, [&] { return sim.finished(); }, 30000, nullptr, 100));
+    EndWindow(window, -1);
+    QMap<QString, qint64> good; // a busy machine may leave some unread: "cut"
+    for (const Sent &frame : sim.frames())
+        if (frame.verdict == "good")
+            good.insert(frame.checksum, frame.micros);
+    QList<qint64> latencies;
+    for (const QString &line : CategoryCapture::of("framescope.frames").filter(QRegularExpression("^shown ")))
+        latencies << line.section(' ', 1, 1).toLongLong() - good.value(line.section(' ', 2), 0);
+    QVERIFY2(good.size() >= 8, qPrintable(QString::number(good.size())));
+    QCOMPARE(latencies.size(), good.size());
+    std::sort(latencies.begin(), latencies.end());
+    QVERIFY2(latencies[latencies.size() / 2] < 10000,
+        qPrintable(QString::number(latencies[latencies.size() / 2])));
+    QVERIFY2(Total("^loop ") < 15 * good.size(), qPrintable(QString::number(Total("^loop "))));
 }
 
 // Half a frame sent: the loop rests until the rest is due (33 ms at most).
@@ -257,24 +239,23 @@ void TestFrameTiming::restingLoopTakesATapAtOnce()
     QVERIFY(ports->link(adapter, 0));
     auto window = RestingWindow();
     window->CheckSerialAvailable();
-    QVERIFY(window->fdSerial > 0);
     QPushButton *stop = window->ui->pushButton_Stop;
     QElapsedTimer sinceTap;
     qint64 takenAfterUs = -1;
     connect(stop, &QPushButton::clicked, [&] { takenAfterUs = sinceTap.nsecsElapsed() / 1000; });
-    RestWatch watch([&] {
-        if (sinceTap.isValid() || FrameBytesDue() == 0)
-            return;
-        sinceTap.start();
-        QMetaObject::invokeMethod(stop, "click", Qt::QueuedConnection);
-    });
+    const auto rest
+        = connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, [&] {
+              if (!sinceTap.isValid() && FrameBytesDue() > 0) {
+                  sinceTap.start();
+                  QMetaObject::invokeMethod(stop, "click", Qt::QueuedConnection);
+              }
+          });
     QVERIFY(adapter.send(WireFrame(RawFrame([](int) { return 1000; })).left(RAW_FRAME_SIZE / 2)));
-    bool watchdog = false;
-    QTimer::singleShot(10000, window.get(), [&] { watchdog = window->bStop = true; });
+    QTimer::singleShot(10000, window.get(), [&] { window->bStop = true; });
     QTest::mouseClick(window->ui->pushButton_Start, Qt::LeftButton);
-    QVERIFY(!watchdog);
+    disconnect(rest);
     QVERIFY2(takenAfterUs >= 0 && takenAfterUs < WireWait::FRAME_REST_MAX_US / 3,
-             qPrintable(QString::number(takenAfterUs)));
+        qPrintable(QString::number(takenAfterUs)));
     EndWindow(window, -1);
     QFile::remove(ports->node(0));
 }
@@ -283,26 +264,25 @@ double TestFrameTiming::unpacedRate(const QStringList &options)
 {
     auto window = RestingWindow(options);
     TimedSimulator sim(ports->node(0), 300, {"--fast"});
-    if (!QTest::qWaitFor([&] { return QFileInfo::exists(ports->node(0)); }))
-        return 0;
-    window->CheckSerialAvailable();
+    if (QTest::qWaitFor([&] { return QFileInfo::exists(ports->node(0)); }))
+        window->CheckSerialAvailable();
     QElapsedTimer clock;
     clock.start();
-    const bool done = RunUntil(*window, [&] { return sim.finished(); }, 60000, nullptr, 20);
-    const int shown = window->iTotalFramesShown + window->iFramesShown;
-    const double rate = done ? shown * 1000.0 / clock.elapsed() : 0;
+    const bool done = RunUntil(
+        *window, [&] { return sim.finished(); }, 60000, nullptr, 20);
+    const double rate = (window->iTotalFramesShown + window->iFramesShown) * 1000.0 / clock.elapsed();
     EndWindow(window, -1);
-    return rate;
+    return done ? rate : 0;
 }
 
-// A sender faster than the line is read at its own pace, with the option
-// at no less than about the rate without it.
+// A sender faster than the line is read at its own pace: with the option at
+// no less than about the rate without it.
 void TestFrameTiming::restingLoopReadsABacklogAtItsPace()
 {
     const double spinning = unpacedRate({});
     const double resting = unpacedRate({"--wait-for-data"});
     QVERIFY2(spinning > 0 && resting > spinning / 2,
-             qPrintable(QString("%1 against %2 frames a second").arg(resting).arg(spinning)));
+        qPrintable(QString("%1 against %2").arg(resting).arg(spinning)));
 }
 
 // The far end gone, the port polls readable and reads nothing until the
@@ -313,16 +293,17 @@ void TestFrameTiming::restingLoopDoesNotSpinOnAHungUpPort()
     QVERIFY(ports->link(adapter, 0));
     auto window = RestingWindow();
     window->CheckSerialAvailable();
-    QVERIFY(window->fdSerial > 0);
     adapter.hangUp();
     int rests = 0;
-    RestWatch watch([&] { ++rests; });
+    const auto rest = connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, [&] { ++rests; });
     QElapsedTimer clock;
     clock.start();
-    RunUntil(*window, [&] { return clock.elapsed() >= 1000; }, 5000, [&] { window->pTimer1s->stop(); }, 50);
+    RunUntil(
+        *window, [&] { return clock.elapsed() >= 1000; }, 5000, [&] { window->pTimer1s->stop(); }, 50);
+    disconnect(rest);
     QVERIFY(window->fdSerial > 0);
-    const qint64 limit = clock.elapsed() * 3 / (2 * WireWait::BOUND_MS);
-    QVERIFY2(rests < limit, qPrintable(QString("%1 rests in %2 ms").arg(rests).arg(clock.elapsed())));
+    QVERIFY2(rests < clock.elapsed() * 3 / (2 * WireWait::BOUND_MS), qPrintable(QString::number(rests)));
     EndWindow(window, -1);
     QFile::remove(ports->node(0));
 }
