@@ -53,15 +53,17 @@ void WireWait::AfterCycle()
     bPortHungUp = bytes == 0 && (bPortHungUp || bPortWoke);
     const qint64 lineCarried = LineBytesIn(sinceLastReadUs);
     const bool bAhead = bytes > lineCarried + PACE_SLACK_BYTES;
-    if (bAhead)
+    const bool bRecentlyAhead = sinceAhead.isValid() && sinceAhead.elapsed() < AHEAD_MEMORY_MS;
+    if (bAhead) {
+        sinceAhead.start();
         NoRest();
-    else if (bytes == 0 || bAfterAhead || FrameBytesDue() == 0)
+    } else if (bytes == 0 || bRecentlyAhead || FrameBytesDue() == 0) {
         Rest(true);
-    else if (bytes + PACE_SLACK_BYTES < lineCarried)
+    } else if (bytes + PACE_SLACK_BYTES < lineCarried) {
         Rest(false);
-    else
+    } else {
         RestByFrame(sinceReadUs);
-    bAfterAhead = bAhead;
+    }
 }
 
 // Until the frame's remaining bytes are due, counted from the cycle's read;
