@@ -31,6 +31,7 @@ auto DescriptorActivated(void (QSocketNotifier::*signal)(QSocketDescriptor, QSoc
 
 WireWait::WireWait(const int *port, QObject *parent) : QObject(parent), pPort(port)
 {
+    clock.start();
     bound.setSingleShot(true);
     bound.setTimerType(Qt::PreciseTimer);
     // The dispatcher says so after it has sent the posted events and just
@@ -53,17 +54,30 @@ void WireWait::AfterCycle()
     bPortHungUp = bytes == 0 && (bPortHungUp || bPortWoke);
     const qint64 lineCarried = LineBytesIn(sinceLastReadUs);
     const bool bAhead = bytes > lineCarried + PACE_SLACK_BYTES;
-    const bool bRecentlyAhead = sinceAhead.isValid() && sinceAhead.elapsed() < AHEAD_MEMORY_MS;
-    if (bAhead) {
-        sinceAhead.start();
+    const bool bFrameAhead = FrameAhead(clock.nsecsElapsed() / 1000 - sinceReadUs);
+    if (bAhead)
         NoRest();
-    } else if (bytes == 0 || bRecentlyAhead || FrameBytesDue() == 0) {
+    else if (bytes == 0 || bAfterAhead || bFrameAhead || FrameBytesDue() == 0)
         Rest(true);
-    } else if (bytes + PACE_SLACK_BYTES < lineCarried) {
+    else if (bytes + PACE_SLACK_BYTES < lineCarried)
         Rest(false);
-    } else {
+    else
         RestByFrame(sinceReadUs);
+    bAfterAhead = bAhead;
+}
+
+// Whether the frame under way came faster than the line carries, counted
+// from its first read: an unpaced sender's frame always does, a line-paced
+// one's only when a stall let its bytes pile up.
+bool WireWait::FrameAhead(qint64 readUs)
+{
+    const int due = FrameBytesDue();
+    if (due > iLastDue) { // a frame began in this read
+        iFrameFirstReadUs = readUs;
+        iFrameDueThen = due;
     }
+    iLastDue = due;
+    return iFrameDueThen - due > LineBytesIn(readUs - iFrameFirstReadUs) + PACE_SLACK_BYTES;
 }
 
 // Until the frame's remaining bytes are due, counted from the cycle's read;

@@ -9,11 +9,11 @@
 // - after a read of bytes the line cannot have carried at its own pace since
 //   the read before, none: the sender is ahead of the line (a replay, an
 //   unpaced sender, or a stall just over) and its bytes wait already;
-// - for a while after such a read, a rest only until the port has bytes
-//   again: the kernel moves a fast sender's bytes into the tty's buffer a
-//   few kilobytes at a time, so the reads after a full one often find only
-//   a few bytes, and a longer rest there would cut the pace of a fast
-//   stream;
+// - right after such a read, or while the frame under way has come faster
+//   than the line carries, a rest only until the port has bytes again: the
+//   kernel moves a fast sender's bytes into the tty's buffer a few
+//   kilobytes at a time, so the reads after a full one often find only a
+//   few bytes, and a longer rest there would cut the pace of a fast stream;
 // - after a read that found fewer bytes than the line carried meanwhile, a
 //   rest of the bound: a sender behind its pace (a simulator on a loaded
 //   machine) may catch up at any moment;
@@ -61,10 +61,7 @@ public:
     // the read before finds a sender ahead of the line or behind it: an
     // adapter's packets and the timer's slack stay below it.
     static const int PACE_SLACK_BYTES = 1024;
-    // How long a sender once ahead of the line is read without a rest by
-    // the frame's pace: a replay or an unpaced sender is seen ahead every
-    // few reads, a line-paced one only right after a stall.
-    static const int AHEAD_MEMORY_MS = 200;
+
 
     // port: the descriptor the loop reads, 0 for none. It is looked at afresh
     // each time the dispatcher is about to block, so the watch follows a
@@ -77,6 +74,7 @@ public:
 private:
     void WatchPort();
     void PortReadable();
+    bool FrameAhead(qint64 readUs);
     void RestByFrame(qint64 sinceReadUs);
     void NoRest();
     void Rest(bool bUntilPortReadable, int boundMs = BOUND_MS);
@@ -92,7 +90,11 @@ private:
     bool bUntilReadable = false; // the port's bytes end this rest
     bool bPortWoke = false;      // the port ended the last rest
     bool bPortHungUp = false;    // readable, yet its read found nothing
-    QElapsedTimer sinceAhead;    // since a read found the sender ahead of the line
+    bool bAfterAhead = false;    // the cycle before read ahead of the line
+    QElapsedTimer clock;
+    qint64 iFrameFirstReadUs = 0; // on the clock, the first read of the frame under way
+    int iFrameDueThen = 0;        // the bytes it still lacked after that read
+    int iLastDue = 0;
 };
 
 #endif
