@@ -17,8 +17,9 @@ unsigned int CKSUM_0 = 0;
 namespace {
 
 int iConnectError = 0; // errno of the last failed connection attempt
-// Outside the frame state on purpose: the receiver never looks at it.
+// Outside the frame state on purpose: the receiver never looks at them.
 int iLastStepBytes = 0;
+int iFrameBytesDue = 0;
 
 const unsigned char START_MARKER = 0x02;
 const unsigned char END_MARKER = 0x03;
@@ -26,6 +27,7 @@ const unsigned char ACKNOWLEDGE = 0x06;
 const int CHECKSUM_LAST_BYTE = 4;     // checksum bytes are counted 0..4
 const int TIMEOUT_STEPS = 1000000;    // empty steps in a row before "Timeout reading"
 const int READ_SIZE = 8192;
+const int CHECKSUM_BYTES = CHECKSUM_LAST_BYTE + 1;
 
 // What the receiver remembers between steps, for the life of the process.
 // Nothing resets it: stopping, unplugging or reconnecting leaves it as it is,
@@ -34,6 +36,7 @@ struct ReceiverState {
     int CptTimeout = 0;          // empty steps in a row, held at TIMEOUT_STEPS
     bool bCKSUM = false;         // from the end marker to the fifth checksum byte
     int indexPix = 0;            // where the next data byte goes
+    bool bFrameUnderWay = false; // from a start marker to the fifth checksum byte
     int cptCheckSum = 0;         // checksum bytes taken so far
     unsigned int CKSUMRead0 = 0; // checksum being decoded
     // End markers seen, wrapping. Nothing in the program reads it: it is the
@@ -88,6 +91,7 @@ void FinishFrame(ReceiverState &s, const StepOutputs &out)
     f_FrameAcquired = true;
     f_SwitchImage = !f_SwitchImage;
     s.bCKSUM = false;
+    s.bFrameUnderWay = false;
     f_ReadCheckSum = true;
 }
 
@@ -115,6 +119,7 @@ void TakeControlByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
         s.indexPix = 0;
         CKSUM_0 = 0;
         s.cptCheckSum = 0;
+        s.bFrameUnderWay = true;
         break;
     case END_MARKER:
         s.FrameNumber = s.FrameNumber == INT_MAX ? 0 : s.FrameNumber + 1;
@@ -142,6 +147,19 @@ void TakeByte(ReceiverState &s, const StepOutputs &out, unsigned char b)
         TakeChecksumByte(s, out, b);
     else
         TakeDataByte(s, out, b);
+}
+
+// Bytes the sensor has still to send before the frame under way is
+// complete: data bytes, the end marker and the checksum; none between two
+// frames. (A frame longer than the buffer wraps and looks younger than it
+// is: the rest that trusts it is bounded anyway.)
+int BytesStillDue(const ReceiverState &s)
+{
+    if (!s.bFrameUnderWay)
+        return 0;
+    if (s.bCKSUM)
+        return CHECKSUM_BYTES - s.cptCheckSum;
+    return RAW_FRAME_SIZE - s.indexPix + 1 + CHECKSUM_BYTES;
 }
 
 unsigned int SumFrame(const unsigned char *frame)
@@ -211,6 +229,7 @@ void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
     const StepOutputs out = {frame1, frame2, cksumRead, cksumCalc};
     for (ssize_t i = 0; i < n; ++i)
         TakeByte(state, out, bytes[i]);
+    iFrameBytesDue = BytesStillDue(state);
 
     if (f_FrameAcquired) {
         *cksumBuffer = SumFrame(f_SwitchImage ? frame1 : frame2);
@@ -221,6 +240,11 @@ void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
 int LastReceiveStepBytes()
 {
     return iLastStepBytes;
+}
+
+int FrameBytesDue()
+{
+    return iFrameBytesDue;
 }
 
 void VerifyCheckSum_0(unsigned int calc, unsigned int received, unsigned int buffer)

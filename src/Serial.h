@@ -31,6 +31,10 @@ void ReadDataOnSerialPort(int *fd, unsigned char *frame1, unsigned char *frame2,
 // open. Set on the receive worker, read after its join.
 int LastReceiveStepBytes();
 
+// Bytes the frame under way still lacks after the last receive step that
+// read any, 0 between frames. Set on the receive worker, read after its join.
+int FrameBytesDue();
+
 // Accepts the last completed frame (f_FrameRdy) when the three sums agree.
 void VerifyCheckSum_0(unsigned int calc, unsigned int received, unsigned int buffer);
 

@@ -1,11 +1,11 @@
 #include "mainwindow.h"
 
-#include "calib/CalibrationController.h"
-
+#include "GUI.h"
 #include "Process_Serial.h"
 #include "Serial.h"
 #include "WindowCommand.h"
 #include "WireWait.h"
+#include "calib/CalibrationController.h"
 #include "keep/PictureArea.h"
 #include "keep/ReferenceStore.h"
 #include "keep/SnapshotController.h"
@@ -43,6 +43,19 @@ VideoTags ViewTags(ViewController &view)
                       {QStringLiteral("MIRROR"), QString::number(view.Transform().mirror ? 1 : 0)}};
 }
 
+// What the loop cost in the last second, for the tick's timing line: the
+// cycles it ran and the worker threads they started.
+int iCyclesThisSecond = 0;
+int iWorkersThisSecond = 0;
+
+// "framescope.frames: loop <cycles> <workers started>", once a second.
+void LogLoopCost()
+{
+    qCDebug(lcFrames).noquote() << "loop" << iCyclesThisSecond << iWorkersThisSecond;
+    iCyclesThisSecond = 0;
+    iWorkersThisSecond = 0;
+}
+
 // Runs one pipeline step on a short-lived worker and waits for it: the
 // create/join pair is what orders the step against the GUI thread.
 void RunWorker(pthread_t *handle, void *(*entry)(void *), const char *step)
@@ -59,6 +72,7 @@ void RunWorker(pthread_t *handle, void *(*entry)(void *), const char *step)
         return;
     }
     bCreateFailed = false;
+    ++iWorkersThisSecond;
     const int joined = pthread_join(*handle, nullptr);
     if (joined != 0) {
         // The worker may still be writing the frame buffers: no later step
@@ -192,7 +206,9 @@ void MainWindow::PushButton_Start()
     if (!pTimer1s->isActive())
         pTimer1s->start(TICK_MS);
     iFramesShown = 0;
+    iCyclesThisSecond = iWorkersThisSecond = 0; // a run's lines count its own cycles
     while (!bStopped) {
+        ++iCyclesThisSecond;
         RunCycle();
         if (pWireWait != nullptr && !bStopped)
             pWireWait->AfterCycle();
@@ -252,6 +268,7 @@ void MainWindow::Timer1s_Timeout()
                                   + QStringLiteral(" frames shown\nin ")
                                   + QString::number(iSecondsElapsed) + QStringLiteral("s"));
     iFramesShown = 0;
+    LogLoopCost();
 }
 
 void MainWindow::ClearFrameBuffers()

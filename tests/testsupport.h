@@ -98,6 +98,14 @@ public:
     int masterFd() const { return master; }
     int slaveFd() const { return slave; }
 
+    // The far end goes away, as when the adapter is pulled: the program's end
+    // reads nothing, yet polls readable.
+    void hangUp()
+    {
+        close(master);
+        master = -1;
+    }
+
     // Plays the sensor: what the program will read.
     bool send(const QByteArray &bytes) const
     {
