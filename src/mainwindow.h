@@ -13,6 +13,8 @@
 
 class FrameFeed;
 class HttpController;
+class MqttController;
+class RegionMonitor;
 class QByteArray;
 class QCloseEvent;
 class QSpinBox;
@@ -89,6 +91,8 @@ public:
     FrameFeed *pShownFrames = nullptr;    // every frame shown, to those that watch the picture
     SnapshotController *pSnapshots = nullptr;
     HttpController *pHttp = nullptr; // --http: the web server's hand-over
+    RegionMonitor *pRegions = nullptr; // --spot, --box, --alarm, --mqtt...: the regions and alarms
+    MqttController *pMqtt = nullptr;   // --mqtt: the broker's hand-over
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 // One frame as it was shown, with the picture area grabbed for it.
 struct HandedFrame {
@@ -23,6 +24,14 @@ struct HandedFrame {
 };
 
 // What /status.json and the page tell about the viewer.
+// An alarm as /status.json and the page tell it.
+struct AlarmSummary {
+    QString name;
+    QString state;     // "raised", "cleared" or "unavailable"
+    QString value;     // the last reading, in its unit; empty while unavailable
+    QString condition; // "max > 8000"
+};
+
 struct ViewerStatus {
     bool bConnected = false;
     QString port;             // the device in use, empty when none
@@ -34,6 +43,7 @@ struct ViewerStatus {
     QString range;
     int rotation = 0;
     bool bMirror = false;
+    std::vector<AlarmSummary> alarms; // --alarm: each alarm's state
 };
 
 class FrameHandover

@@ -1,0 +1,231 @@
+#include "regions/RegionsView.h"
+
+#include "ui_RegionsControls.h"
+#include "ui_RegionsOverlay.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+
+namespace {
+
+const int DRAG_PX = 12;         // a press and release further apart are a drag, not a tap
+const int MARK_PX = 5;          // half a spot's cross
+const QColor MARKER_COLOUR(255, 255, 255);
+const QColor LABEL_BACKGROUND(0, 0, 0, 160);
+const QColor BANNER_COLOUR(200, 0, 0);
+
+QPoint PositionOf(const QMouseEvent *event)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return event->position().toPoint();
+#else
+    return event->pos();
+#endif
+}
+
+QString SummaryText(const ReadingSummary &summary)
+{
+    return QStringLiteral("%1 / %2 / %3").arg(summary.min.Text(), summary.max.Text(), summary.mean.Text());
+}
+
+QPoint PixelOf(int i)
+{
+    return QPoint(i % FRAME_WIDTH, i / FRAME_WIDTH);
+}
+
+} // namespace
+
+RegionsView::RegionsView(RegionMonitor *monitor, QLabel *picture, std::function<ViewTransform()> transform,
+                         QWidget *parent, const QRect &strip)
+    : QObject(parent), ui(new Ui_RegionsControls), monitor(monitor), picture(picture),
+      overlay(new QWidget(picture)), overlayUi(new Ui_RegionsOverlay), transform(std::move(transform))
+{
+    QWidget *controls = new QWidget(parent);
+    ui->setupUi(controls);
+    controls->setGeometry(strip);
+    controls->show();
+    ui->pushButton_Extremes->setChecked(monitor->Regions().bExtremes);
+    overlayUi->setupUi(overlay);
+    overlay->setGeometry(picture->rect());
+    overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay->show();
+    overlay->installEventFilter(this);
+    // Installed after the view's filter, so seen first: a gesture of the
+    // regions is not also a tap of the spot meter.
+    picture->installEventFilter(this);
+    connect(ui->pushButton_Extremes, &QPushButton::toggled, this, &RegionsView::PushButton_Extremes);
+    connect(monitor, &RegionMonitor::Updated, overlay, QOverload<>::of(&QWidget::update));
+}
+
+RegionsView::~RegionsView()
+{
+    delete overlayUi;
+    delete ui;
+}
+
+bool RegionsView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == overlay && event->type() == QEvent::Paint) {
+        Paint();
+        return true;
+    }
+    if (watched != picture || !monitor->Shown())
+        return QObject::eventFilter(watched, event);
+    const QMouseEvent *mouse = static_cast<QMouseEvent *>(event);
+    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
+        pressedAt = PositionOf(mouse);
+        bPressed = true;
+    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton && bPressed) {
+        bPressed = false;
+        return Release(PositionOf(mouse));
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void RegionsView::PushButton_Extremes(bool bOn)
+{
+    RegionSet set = monitor->Regions();
+    set.bExtremes = bOn;
+    monitor->SetRegions(set);
+}
+
+// True when the release was the regions' gesture, not the spot meter's tap.
+bool RegionsView::Release(QPoint at)
+{
+    const PictureGeometry geometry(transform(), PictureSize());
+    if ((at - pressedAt).manhattanLength() > DRAG_PX)
+        return AddBoxBetween(pressedAt, at, geometry);
+    if (RemoveAt(at))
+        return true;
+    QPoint pixel;
+    if (!ui->pushButton_AddSpot->isChecked() || !geometry.SensorPixelAt(at, pixel))
+        return false;
+    RegionSet set = monitor->Regions();
+    AddSpot(set, pixel);
+    ui->pushButton_AddSpot->setChecked(false);
+    monitor->SetRegions(set);
+    return true;
+}
+
+bool RegionsView::RemoveAt(QPoint at)
+{
+    for (const Label &label : labels) {
+        if (!label.rect.contains(at))
+            continue;
+        RegionSet set = monitor->Regions();
+        if (label.spot >= 0)
+            set.spots.remove(label.spot);
+        else if (label.box >= 0)
+            set.boxes.remove(label.box);
+        else
+            set.bExtremes = false;
+        ui->pushButton_Extremes->setChecked(set.bExtremes);
+        monitor->SetRegions(set);
+        return true;
+    }
+    return false;
+}
+
+bool RegionsView::AddBoxBetween(QPoint from, QPoint to, const PictureGeometry &geometry)
+{
+    QPoint first;
+    QPoint last;
+    if (!geometry.SensorPixelAt(from, first) || !geometry.SensorPixelAt(to, last))
+        return false;
+    RegionSet set = monitor->Regions();
+    if (!AddBox(set, QRect(first, last).normalized()))
+        return false;
+    monitor->SetRegions(set);
+    return true;
+}
+
+void RegionsView::Paint()
+{
+    labels.clear();
+    if (!monitor->Shown())
+        return;
+    QPainter painter(overlay);
+    const PictureGeometry geometry(transform(), PictureSize());
+    PaintSignal(painter, geometry);
+    PaintMarkers(painter, geometry);
+    PaintBanner(painter, geometry);
+}
+
+// Each raised alarm's pixels past its threshold, within the area it watches.
+void RegionsView::PaintSignal(QPainter &painter, const PictureGeometry &geometry)
+{
+    const ShownFrame &frame = *monitor->Shown();
+    const QVector<AlarmStatus> alarms = monitor->Alarms();
+    const QVector<AlarmRule> rules = monitor->Rules();
+    for (int a = 0; a < rules.size(); ++a) {
+        if (alarms[a].state != AlarmState::Raised)
+            continue;
+        const QRect area = rules[a].Area(monitor->Regions());
+        for (int row = area.top(); row <= area.bottom(); ++row) {
+            for (int column = area.left(); column <= area.right(); ++column) {
+                if (rules[a].Past(frame.ReadingAt(row * FRAME_WIDTH + column).value))
+                    painter.fillRect(geometry.ScreenRect(QPoint(column, row)), SIGNAL_COLOUR);
+            }
+        }
+    }
+}
+
+void RegionsView::PaintMarkers(QPainter &painter, const PictureGeometry &geometry)
+{
+    const RegionSet &set = monitor->Regions();
+    const RegionReadings &readings = monitor->Readings();
+    painter.setPen(MARKER_COLOUR);
+    for (int i = 0; i < set.spots.size() && i < readings.spots.size(); ++i) {
+        const QPoint centre = geometry.ScreenRect(set.spots[i]).center();
+        painter.drawLine(centre - QPoint(MARK_PX, 0), centre + QPoint(MARK_PX, 0));
+        painter.drawLine(centre - QPoint(0, MARK_PX), centre + QPoint(0, MARK_PX));
+        Mark(painter, centre, QStringLiteral("S%1 %2").arg(i + 1).arg(readings.spots[i].Text()), i, -1);
+    }
+    for (int i = 0; i < set.boxes.size() && i < readings.boxes.size(); ++i) {
+        const QRect box = geometry.ScreenRect(set.boxes[i].topLeft()).united(geometry.ScreenRect(set.boxes[i].bottomRight()));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(box.adjusted(0, 0, -1, -1));
+        Mark(painter, box.topLeft(), QStringLiteral("B%1 %2").arg(i + 1).arg(SummaryText(readings.boxes[i])), -1, i);
+    }
+    if (set.bExtremes) {
+        Mark(painter, geometry.ScreenRect(PixelOf(readings.hottest)).center(),
+             QStringLiteral("\u25b2 %1").arg(readings.frame.max.Text()), -1, -1);
+        Mark(painter, geometry.ScreenRect(PixelOf(readings.coldest)).center(),
+             QStringLiteral("\u25bc %1").arg(readings.frame.min.Text()), -1, -1);
+    }
+}
+
+// A label beside a marker, kept inside the picture; a tap on it removes the region.
+void RegionsView::Mark(QPainter &painter, QPoint at, const QString &text, int spot, int box)
+{
+    QRect rect = painter.fontMetrics().boundingRect(text).adjusted(-3, -2, 3, 2);
+    rect.moveTopLeft(at + QPoint(MARK_PX + 2, MARK_PX + 2));
+    const QRect area = overlay->rect();
+    rect.moveRight(std::min(rect.right(), area.right()));
+    rect.moveBottom(std::min(rect.bottom(), area.bottom()));
+    painter.fillRect(rect, LABEL_BACKGROUND);
+    painter.drawText(rect, Qt::AlignCenter, text);
+    labels.append({ rect, spot, box });
+}
+
+// One line over the picture's top: every raised alarm with its value.
+void RegionsView::PaintBanner(QPainter &painter, const PictureGeometry &geometry)
+{
+    QStringList raised;
+    for (const AlarmStatus &alarm : monitor->Alarms()) {
+        if (alarm.state == AlarmState::Raised)
+            raised << QStringLiteral("%1: %2 (%3)").arg(alarm.name, alarm.value.Text(), alarm.condition);
+    }
+    if (raised.isEmpty())
+        return;
+    QFont bold = painter.font();
+    bold.setBold(true);
+    painter.setFont(bold);
+    const QRect banner(geometry.Rect().left(), geometry.Rect().top(), geometry.Rect().width(),
+                       painter.fontMetrics().height() + 8);
+    painter.fillRect(banner, BANNER_COLOUR);
+    painter.setPen(Qt::white);
+    painter.drawText(banner, Qt::AlignCenter, QStringLiteral("ALARM ") + raised.join(QStringLiteral("  \u2022  ")));
+}
