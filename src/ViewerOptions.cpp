@@ -287,7 +287,10 @@ bool ReadRegionSet(const QCommandLineParser &parser, RegionOptions &regions, QSt
         || !ReadRegionList<QRect>(parser, BOX_OPTION, ParseBox, AddBoxValue, regions.regions, error)
         || !ReadText(parser, REGIONS_OPTION, "a file name", regions.file, error))
         return false;
-    return regions.file.isEmpty() || RegionsFile(regions.file).Load(regions.regions, error);
+    if (regions.file.isEmpty() || RegionsFile(regions.file).Load(regions.regions, error))
+        return true;
+    error = QStringLiteral("--regions: %1").arg(error);
+    return false;
 }
 
 // Each alarm's region must exist and each name be its own.

@@ -30,6 +30,11 @@ QString SummaryText(const ReadingSummary &summary)
     return QStringLiteral("%1 / %2 / %3").arg(summary.min.Text(), summary.max.Text(), summary.mean.Text());
 }
 
+QRect BoxOnScreen(const QRect &box, const PictureGeometry &geometry)
+{
+    return geometry.ScreenRect(box.topLeft()).united(geometry.ScreenRect(box.bottomRight()));
+}
+
 QPoint PixelOf(int i)
 {
     return QPoint(i % FRAME_WIDTH, i / FRAME_WIDTH);
@@ -111,7 +116,7 @@ bool RegionsView::Release(QPoint at)
 
 bool RegionsView::RemoveAt(QPoint at)
 {
-    for (const Label &label : labels) {
+    for (const Label &label : Labels(PictureGeometry(transform(), PictureSize()))) {
         if (!label.rect.contains(at))
             continue;
         RegionSet set = monitor->Regions();
@@ -143,7 +148,6 @@ bool RegionsView::AddBoxBetween(QPoint from, QPoint to, const PictureGeometry &g
 
 void RegionsView::Paint()
 {
-    labels.clear();
     if (!monitor->Shown())
         return;
     QPainter painter(overlay);
@@ -175,39 +179,50 @@ void RegionsView::PaintSignal(QPainter &painter, const PictureGeometry &geometry
 void RegionsView::PaintMarkers(QPainter &painter, const PictureGeometry &geometry)
 {
     const RegionSet &set = monitor->Regions();
-    const RegionReadings &readings = monitor->Readings();
     painter.setPen(MARKER_COLOUR);
-    for (int i = 0; i < set.spots.size() && i < readings.spots.size(); ++i) {
-        const QPoint centre = geometry.ScreenRect(set.spots[i]).center();
+    for (QPoint spot : set.spots) {
+        const QPoint centre = geometry.ScreenRect(spot).center();
         painter.drawLine(centre - QPoint(MARK_PX, 0), centre + QPoint(MARK_PX, 0));
         painter.drawLine(centre - QPoint(0, MARK_PX), centre + QPoint(0, MARK_PX));
-        Mark(painter, centre, QStringLiteral("S%1 %2").arg(i + 1).arg(readings.spots[i].Text()), i, -1);
     }
-    for (int i = 0; i < set.boxes.size() && i < readings.boxes.size(); ++i) {
-        const QRect box = geometry.ScreenRect(set.boxes[i].topLeft()).united(geometry.ScreenRect(set.boxes[i].bottomRight()));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(box.adjusted(0, 0, -1, -1));
-        Mark(painter, box.topLeft(), QStringLiteral("B%1 %2").arg(i + 1).arg(SummaryText(readings.boxes[i])), -1, i);
-    }
-    if (set.bExtremes) {
-        Mark(painter, geometry.ScreenRect(PixelOf(readings.hottest)).center(),
-             QStringLiteral("\u25b2 %1").arg(readings.frame.max.Text()), -1, -1);
-        Mark(painter, geometry.ScreenRect(PixelOf(readings.coldest)).center(),
-             QStringLiteral("\u25bc %1").arg(readings.frame.min.Text()), -1, -1);
+    for (const QRect &box : set.boxes)
+        painter.drawRect(BoxOnScreen(box, geometry).adjusted(0, 0, -1, -1));
+    for (const Label &label : Labels(geometry)) {
+        painter.fillRect(label.rect, LABEL_BACKGROUND);
+        painter.drawText(label.rect, Qt::AlignCenter, label.text);
     }
 }
 
-// A label beside a marker, kept inside the picture; a tap on it removes the region.
-void RegionsView::Mark(QPainter &painter, QPoint at, const QString &text, int spot, int box)
+// Every marker's label with its reading, where it is drawn and tapped.
+QVector<RegionsView::Label> RegionsView::Labels(const PictureGeometry &geometry) const
 {
-    QRect rect = painter.fontMetrics().boundingRect(text).adjusted(-3, -2, 3, 2);
+    const RegionSet &set = monitor->Regions();
+    const RegionReadings &readings = monitor->Readings();
+    QVector<Label> labels;
+    for (int i = 0; i < set.spots.size() && i < readings.spots.size(); ++i)
+        labels << LabelAt(geometry.ScreenRect(set.spots[i]).center(),
+                          QStringLiteral("S%1 %2").arg(i + 1).arg(readings.spots[i].Text()), i, -1);
+    for (int i = 0; i < set.boxes.size() && i < readings.boxes.size(); ++i)
+        labels << LabelAt(BoxOnScreen(set.boxes[i], geometry).topLeft(),
+                          QStringLiteral("B%1 %2").arg(i + 1).arg(SummaryText(readings.boxes[i])), -1, i);
+    if (set.bExtremes) {
+        labels << LabelAt(geometry.ScreenRect(PixelOf(readings.hottest)).center(),
+                          QStringLiteral("\u25b2 %1").arg(readings.frame.max.Text()), -1, -1)
+               << LabelAt(geometry.ScreenRect(PixelOf(readings.coldest)).center(),
+                          QStringLiteral("\u25bc %1").arg(readings.frame.min.Text()), -1, -1);
+    }
+    return labels;
+}
+
+// Beside the marker at `at`, kept inside the picture area.
+RegionsView::Label RegionsView::LabelAt(QPoint at, const QString &text, int spot, int box) const
+{
+    QRect rect = overlay->fontMetrics().boundingRect(text).adjusted(-3, -2, 3, 2);
     rect.moveTopLeft(at + QPoint(MARK_PX + 2, MARK_PX + 2));
     const QRect area = overlay->rect();
     rect.moveRight(std::min(rect.right(), area.right()));
     rect.moveBottom(std::min(rect.bottom(), area.bottom()));
-    painter.fillRect(rect, LABEL_BACKGROUND);
-    painter.drawText(rect, Qt::AlignCenter, text);
-    labels.append({ rect, spot, box });
+    return { rect, text, spot, box };
 }
 
 // One line over the picture's top: every raised alarm with its value.

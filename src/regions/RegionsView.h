@@ -47,7 +47,8 @@ private:
     // What a marker's label stands for, to remove it by a tap.
     struct Label {
         QRect rect;
-        int spot;
+        QString text;
+        int spot; // the region it stands for, or -1
         int box;
     };
     bool Release(QPoint at);
@@ -57,14 +58,14 @@ private:
     void PaintSignal(QPainter &painter, const PictureGeometry &geometry);
     void PaintMarkers(QPainter &painter, const PictureGeometry &geometry);
     void PaintBanner(QPainter &painter, const PictureGeometry &geometry);
-    void Mark(QPainter &painter, QPoint at, const QString &text, int spot, int box);
+    QVector<Label> Labels(const PictureGeometry &geometry) const;
+    Label LabelAt(QPoint at, const QString &text, int spot, int box) const;
 
     RegionMonitor *monitor;
     QLabel *picture;
     QWidget *overlay;
     Ui_RegionsOverlay *overlayUi;
     std::function<ViewTransform()> transform;
-    QVector<Label> labels; // as last drawn
     QPoint pressedAt;
     bool bPressed = false;
 };
