@@ -2,7 +2,9 @@
 // the offscreen platform with --palette iron --range auto, a tap on the
 // hottest pixel once 20 frames are shown, then the picture area
 // (view-iron.png) and the whole 800 x 480 window (window-view.png) saved into
-// DIR. Run from the build directory, which holds Logo.png and framescope-sim:
+// DIR; then again with two spots, a box and an alarm on the warm object, its
+// banner and signal pixels (alarm.png, window-alarm.png). Run from the build
+// directory, which holds Logo.png and framescope-sim:
 //   build/framescope-screenshots docs
 #include "ViewerOptions.h"
 #include "WidgetStyle.h"
@@ -21,6 +23,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -51,6 +54,33 @@ bool Save(const QPixmap &picture, const QString &path)
     return saved;
 }
 
+// A viewer with these options until FRAMES frames are shown, then save(),
+// which runs inside the acquisition loop's event processing.
+bool Shoot(const QStringList &arguments, const std::function<bool(MainWindow &)> &save)
+{
+    ViewerOptions options;
+    QString error;
+    if (!ParseViewerOptions(QStringList(QStringLiteral("framescope")) + arguments, options, error)) {
+        fprintf(stderr, "%s\n", qPrintable(error));
+        return false;
+    }
+    MainWindow window;
+    ApplyViewerOptions(options, window);
+    window.show();
+    bool saved = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (window.iTotalFramesShown + window.iFramesShown < FRAMES)
+            return;
+        poll.stop();
+        saved = save(window);
+        window.close();
+    });
+    poll.start(0);
+    QApplication::exec();
+    return saved;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -77,34 +107,21 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    ViewerOptions options;
-    QString error;
-    const QStringList arguments = {QStringLiteral("framescope"), QStringLiteral("--start"),
-                                   QStringLiteral("--device"), link, QStringLiteral("--palette"),
-                                   QStringLiteral("iron"), QStringLiteral("--range"), QStringLiteral("auto")};
-    if (!ParseViewerOptions(arguments, options, error)) {
-        fprintf(stderr, "%s\n", qPrintable(error));
-        return 2;
-    }
-    MainWindow window;
-    ApplyViewerOptions(options, window);
-    window.show();
-
-    // Runs inside the acquisition loop's event processing.
-    bool saved = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (window.iTotalFramesShown + window.iFramesShown < FRAMES)
-            return;
-        poll.stop();
+    const QStringList view = {QStringLiteral("--start"), QStringLiteral("--device"), link,
+                              QStringLiteral("--palette"), QStringLiteral("iron"), QStringLiteral("--range"),
+                              QStringLiteral("auto")};
+    const QStringList alarm = {QStringLiteral("--spot"), QStringLiteral("12,15"), QStringLiteral("--spot"),
+                               QStringLiteral("70,60"), QStringLiteral("--box"), QStringLiteral("5,45,30,70"),
+                               QStringLiteral("--alarm"), QStringLiteral("hot:max>12000")};
+    const bool saved = Shoot(view, [&out](MainWindow &window) {
         Tap(window.ui->DisplayImage, Hottest(window.pImage8));
         // The picture area as seen, with the window's grey bars over its edges.
-        saved = Save(window.grab(window.ui->DisplayImage->geometry()), out.filePath(QStringLiteral("view-iron.png")))
-                && Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("window-view.png")));
-        window.close();
+        return Save(window.grab(window.ui->DisplayImage->geometry()), out.filePath(QStringLiteral("view-iron.png")))
+               && Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("window-view.png")));
+    }) && Shoot(view + alarm, [&out](MainWindow &window) {
+        return Save(window.grab(window.ui->DisplayImage->geometry()), out.filePath(QStringLiteral("alarm.png")))
+               && Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("window-alarm.png")));
     });
-    poll.start(0);
-    application.exec();
     sim.terminate();
     sim.waitForFinished();
     return saved ? 0 : 1;
