@@ -96,8 +96,11 @@ void MqttClient::Run()
     while (!Stopping()) {
         refusal = 0;
         lastLibraryError.clear();
-        int result = bFirst ? mosquitto_connect(client, settings.host.toUtf8().constData(), settings.port, KEEPALIVE_S)
-                            : mosquitto_reconnect(client);
+        // Without waiting for the TCP handshake: a host that never answers
+        // must not hold up the end of the program.
+        int result = bFirst
+            ? mosquitto_connect_async(client, settings.host.toUtf8().constData(), settings.port, KEEPALIVE_S)
+            : mosquitto_reconnect_async(client);
         bFirst = false;
         if (result == MOSQ_ERR_SUCCESS)
             result = Session();

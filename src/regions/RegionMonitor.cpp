@@ -82,7 +82,7 @@ QVector<AlarmStatus> RegionMonitor::Alarms() const
     return alarms;
 }
 
-const QVector<AlarmRule> RegionMonitor::Rules() const
+QVector<AlarmRule> RegionMonitor::Rules() const
 {
     QVector<AlarmRule> rules;
     for (const AlarmTracker &tracker : trackers)

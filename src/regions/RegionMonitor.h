@@ -60,7 +60,7 @@ public:
     const ShownFramePtr &Shown() const { return shown; }
     const RegionReadings &Readings() const { return readings; }
     QVector<AlarmStatus> Alarms() const;
-    const QVector<AlarmRule> Rules() const;
+    QVector<AlarmRule> Rules() const;
 
 signals:
     void Transition(const AlarmStatus &status);
