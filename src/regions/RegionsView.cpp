@@ -3,6 +3,7 @@
 #include "ui_RegionsControls.h"
 #include "ui_RegionsOverlay.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -157,23 +158,33 @@ void RegionsView::Paint()
     PaintBanner(painter, geometry);
 }
 
-// Each raised alarm's pixels past its threshold, within the area it watches.
+// Each raised alarm's pixels past its threshold, within the area it watches:
+// marked on an image of the turned picture's pixels, then enlarged as the
+// picture is (one draw instead of one a pixel).
 void RegionsView::PaintSignal(QPainter &painter, const PictureGeometry &geometry)
 {
     const ShownFrame &frame = *monitor->Shown();
     const QVector<AlarmStatus> alarms = monitor->Alarms();
     const QVector<AlarmRule> rules = monitor->Rules();
+    const ViewTransform turn = transform();
+    QImage marks(turn.ShownSize(), QImage::Format_ARGB32_Premultiplied);
+    marks.fill(Qt::transparent);
+    bool bAny = false;
     for (int a = 0; a < rules.size(); ++a) {
         if (alarms[a].state != AlarmState::Raised)
             continue;
         const QRect area = rules[a].Area(monitor->Regions());
         for (int row = area.top(); row <= area.bottom(); ++row) {
             for (int column = area.left(); column <= area.right(); ++column) {
-                if (rules[a].Past(frame.ReadingAt(row * FRAME_WIDTH + column).value))
-                    painter.fillRect(geometry.ScreenRect(QPoint(column, row)), SIGNAL_COLOUR);
+                if (!rules[a].Past(frame.ReadingAt(row * FRAME_WIDTH + column).value))
+                    continue;
+                marks.setPixel(turn.Shown(QPoint(column, row)), SIGNAL_COLOUR.rgb());
+                bAny = true;
             }
         }
     }
+    if (bAny)
+        painter.drawImage(geometry.Rect(), marks);
 }
 
 void RegionsView::PaintMarkers(QPainter &painter, const PictureGeometry &geometry)
