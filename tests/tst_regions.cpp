@@ -126,7 +126,7 @@ void TestRegions::badCommandLineIsRefused()
 void TestRegions::alarmRaisedHeldAndCleared()
 {
     const ReservedTcpPort http;
-    ApplyOrFail(*window, { "--box", "0,0,9,9", "--alarm", "hot:box1.max>1000", "--alarm-hysteresis", "100",
+    ApplyOrFail(*window, { "--box", "0,0,9,9", "--alarm", "hot:box1.max>1000", "--alarm", "warm:max>5C", "--alarm-hysteresis", "100",
                            "--alarm-hold", "1", "--http", QString::number(http.number()) });
     LogCapture log;
     ShowFrame(*window, FrameWithHot(1500), port->readFd());
@@ -153,6 +153,9 @@ void TestRegions::alarmRaisedHeldAndCleared()
     QTRY_COMPARE_WITH_TIMEOUT(state(), AlarmState::Unavailable, 3000);
     QCOMPARE(log.count("Alarm hot unavailable (box1.max > 1000): no frame shown"), 1);
     QCOMPARE(log.lines().filter("Alarm hot").size(), 4); // and the first frame's "cleared", held
+    // In degrees without a calibration: said once, never compared with counts.
+    QCOMPARE(log.lines().filter("Alarm warm"),
+             QStringList("Alarm warm unavailable (max > 5 \u00b0C): no such reading on this frame"));
 }
 
 // Without region options nothing of them is there; with them "+ Spot" and a

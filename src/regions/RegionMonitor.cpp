@@ -27,10 +27,13 @@ RegionMonitor::~RegionMonitor() = default;
 
 void RegionMonitor::FrameShown(const ShownFramePtr &frame)
 {
+    // The first frame after none also tells of the alarms it cannot judge
+    // (degrees without a calibration), which stay as they were: unavailable.
+    const bool bFirst = !shown;
     shown = frame;
     readings = ReadRegions(*frame, regions);
     for (AlarmTracker &tracker : trackers) {
-        if (tracker.Observe(readings, frame->arrivedMsecs))
+        if (tracker.Observe(readings, frame->arrivedMsecs) || (bFirst && tracker.State() == AlarmState::Unavailable))
             Tell(tracker);
     }
     lostTimer->start();
