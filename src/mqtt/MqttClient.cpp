@@ -25,12 +25,17 @@ void InitialiseLibraryOnce()
 struct MqttClient::Callbacks {
     static void Connected(mosquitto *, void *self, int code)
     {
+        // Only noted: publishing from inside libmosquitto's callback would
+        // take its locks in another order than a publish from the loop.
         MqttClient &client = *static_cast<MqttClient *>(self);
         client.refusal = code;
-        if (code == 0)
-            client.Online();
+        client.bAccepted = code == 0;
     }
-    static void Disconnected(mosquitto *, void *self, int) { static_cast<MqttClient *>(self)->bOnline = false; }
+    static void Disconnected(mosquitto *, void *self, int)
+    {
+        MqttClient &client = *static_cast<MqttClient *>(self);
+        client.bOnline = client.bAccepted = false;
+    }
     static void Logged(mosquitto *, void *self, int level, const char *text)
     {
         if (level == MOSQ_LOG_ERR)
@@ -108,7 +113,7 @@ void MqttClient::Run()
         const bool bWasOnline = reported == QLatin1String("online");
         if (Stopping())
             break;
-        bOnline = false;
+        bOnline = bAccepted = false;
         Report(FailureReason(result, savedErrno));
         retryS = bWasOnline ? FIRST_RETRY_S : retryS;
         RestBeforeRetry(retryS);
@@ -142,6 +147,8 @@ int MqttClient::Session()
         const int result = mosquitto_loop(client, LOOP_WAIT_MS, 1);
         if (result != MOSQ_ERR_SUCCESS)
             return result;
+        if (bAccepted && !bOnline)
+            Online();
         if (bOnline)
             PublishWaiting();
     }
