@@ -27,8 +27,8 @@ ShownFramePtr Frame(quint64 number)
 RegionSet FullSet()
 {
     RegionSet set;
-    set.spots = { QPoint(1, 1), QPoint(20, 30), QPoint(50, 60), QPoint(83, 79) };
-    set.boxes = { QRect(0, 0, 40, 40), QRect(30, 20, 54, 60) };
+    set.spots = {QPoint(1, 1), QPoint(20, 30), QPoint(50, 60), QPoint(83, 79)};
+    set.boxes = {QRect(0, 0, 40, 40), QRect(30, 20, 54, 60)};
     set.bExtremes = true;
     return set;
 }
@@ -36,7 +36,7 @@ RegionSet FullSet()
 AlarmSettings FourAlarms()
 {
     AlarmSettings alarms;
-    for (const char *text : { "max>8000", "spot2<100", "box1.mean>5000", "box2.max>16000" }) {
+    for (const char *text : {"max>8000", "spot2<100", "box1.mean>5000", "box2.max>16000"}) {
         AlarmRule rule;
         QString error;
         if (!ParseAlarm(QString::fromLatin1(text), rule, error))
@@ -49,7 +49,7 @@ AlarmSettings FourAlarms()
 void BM_RegionsAndAlarms(benchmark::State &state)
 {
     RegionMonitor monitor(FullSet(), FourAlarms(), nullptr);
-    const ShownFramePtr frames[2] = { Frame(1), Frame(2) };
+    const ShownFramePtr frames[2] = {Frame(1), Frame(2)};
     quint64 n = 0;
     for (auto _ : state) {
         monitor.FrameShown(frames[n++ & 1]);
@@ -66,7 +66,8 @@ void BM_OverlayPaint(benchmark::State &state)
     QLabel picture(&parent);
     picture.setGeometry(0, 0, PICTURE_WIDTH, PICTURE_HEIGHT);
     RegionMonitor monitor(FullSet(), FourAlarms(), nullptr);
-    RegionsView view(&monitor, &picture, [] { return ViewTransform(); }, &parent, QRect(0, 0, 130, 25));
+    RegionsView view(
+        &monitor, &picture, [] { return ViewTransform(); }, &parent, QRect(0, 0, 130, 25));
     monitor.FrameShown(Frame(1));
     QPixmap target(PICTURE_WIDTH, PICTURE_HEIGHT);
     for (auto _ : state)

@@ -28,7 +28,8 @@ bool Run(const QString &program, const QStringList &arguments)
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
 }
 
 // Debian's broker with the test's configuration, on the loopback, as the
@@ -52,8 +53,9 @@ public:
     bool start()
     {
         said.clear();
-        process.start("mosquitto", { "-c", conf });
-        return process.waitForStarted(5000) && QTest::qWaitFor([this] { return log().contains(" running"); }, 10000);
+        process.start("mosquitto", {"-c", conf});
+        return process.waitForStarted(5000)
+            && QTest::qWaitFor([this] { return log().contains(" running"); }, 10000);
     }
     void stop()
     {
@@ -82,7 +84,7 @@ class Subscriber
 public:
     explicit Subscriber(quint16 port)
     {
-        process.start("mosquitto_sub", { "-h", "127.0.0.1", "-p", QString::number(port), "-v", "-t", "#" });
+        process.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(port), "-v", "-t", "#"});
     }
     ~Subscriber()
     {
@@ -180,7 +182,7 @@ void TestMqtt::initTestCase()
     broker.reset(new Broker(path("main"), brokerPort.number(), "allow_anonymous true"));
     QVERIFY(broker->start());
     subscriber.reset(new Subscriber(brokerPort.number()));
-    sim.reset(new Simulator(path("tty"), { "--pattern", "gradient", "--timing" }));
+    sim.reset(new Simulator(path("tty"), {"--pattern", "gradient", "--timing"}));
     QVERIFY(sim->started());
     QTRY_VERIFY(QFileInfo::exists(path("tty")));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -188,9 +190,10 @@ void TestMqtt::initTestCase()
     viewer.setProcessEnvironment(environment);
     viewer.setStandardErrorFile(path("viewer.log"));
     StartBuiltProgram(viewer, qEnvironmentVariable("FRAMESCOPE"),
-                      { "--start", "--device", path("tty"), "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort.number()),
-                        "--mqtt-id", "kiosk", "--mqtt-interval", "1", "--spot", "10,20", "--box", "0,0,9,9",
-                        "--alarm", "hot:max>16000", "--http", QString::number(httpPort.number()) });
+        {"--start", "--device", path("tty"), "--mqtt",
+            QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort.number()), "--mqtt-id", "kiosk",
+            "--mqtt-interval", "1", "--spot", "10,20", "--box", "0,0,9,9", "--alarm", "hot:max>16000",
+            "--http", QString::number(httpPort.number())});
     QVERIFY(viewer.waitForStarted(5000));
 }
 
@@ -199,7 +202,11 @@ void TestMqtt::cleanupTestCase()
     viewer.terminate();
     QVERIFY(viewer.waitForFinished(10000));
     QTRY_COMPARE(subscriber->payloads("framescope/kiosk/availability").last(), QString("offline"));
-    const QString log = QString::fromLocal8Bit([this] { QFile f(path("viewer.log")); f.open(QIODevice::ReadOnly); return f.readAll(); }());
+    const QString log = QString::fromLocal8Bit([this] {
+        QFile f(path("viewer.log"));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }());
     QVERIFY2(!log.contains("Sanitizer") && !log.contains("runtime error"), qPrintable(log.right(4000)));
 }
 
@@ -212,15 +219,25 @@ int TestMqtt::count(const QString &text) const
 // An authority with the broker's certificate for localhost, and another.
 bool TestMqtt::makeAuthorities()
 {
-    const QStringList key { "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes" };
+    const QStringList key {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
     QFile extensions(path("server.ext"));
     return extensions.open(QIODevice::WriteOnly) && extensions.write("subjectAltName=DNS:localhost\n") > 0
-           && (extensions.close(), true)
-           && Run("openssl", QStringList { "req", "-x509" } + key + QStringList { "-keyout", path("ca.key"), "-out", path("ca.crt"), "-days", "2", "-subj", "/CN=test authority" })
-           && Run("openssl", QStringList { "req", "-x509" } + key + QStringList { "-keyout", path("other.key"), "-out", path("other.crt"), "-days", "2", "-subj", "/CN=other authority" })
-           && Run("openssl", QStringList { "req" } + key + QStringList { "-keyout", path("server.key"), "-out", path("server.csr"), "-subj", "/CN=localhost" })
-           && Run("openssl", { "x509", "-req", "-in", path("server.csr"), "-CA", path("ca.crt"), "-CAkey", path("ca.key"),
-                               "-CAcreateserial", "-out", path("server.crt"), "-days", "2", "-extfile", path("server.ext") });
+        && (extensions.close(), true)
+        && Run("openssl",
+            QStringList {"req", "-x509"} + key
+                + QStringList {"-keyout", path("ca.key"), "-out", path("ca.crt"), "-days", "2", "-subj",
+                    "/CN=test authority"})
+        && Run("openssl",
+            QStringList {"req", "-x509"} + key
+                + QStringList {"-keyout", path("other.key"), "-out", path("other.crt"), "-days", "2", "-subj",
+                    "/CN=other authority"})
+        && Run("openssl",
+            QStringList {"req"} + key
+                + QStringList {"-keyout", path("server.key"), "-out", path("server.csr"), "-subj",
+                    "/CN=localhost"})
+        && Run("openssl",
+            {"x509", "-req", "-in", path("server.csr"), "-CA", path("ca.crt"), "-CAkey", path("ca.key"),
+                "-CAcreateserial", "-out", path("server.crt"), "-days", "2", "-extfile", path("server.ext")});
 }
 
 // Discovery: retained JSON with what Home Assistant needs, for every
@@ -229,8 +246,8 @@ void TestMqtt::discoveryAndReadingsOfAKnownFrame()
 {
     const QString prefix = "framescope/kiosk/";
     QTRY_VERIFY_WITH_TIMEOUT(subscriber->lastJson(prefix + "readings")["connected"].toBool()
-                                 && subscriber->lastJson(prefix + "readings").contains("max"),
-                             30000);
+            && subscriber->lastJson(prefix + "readings").contains("max"),
+        30000);
     const QJsonObject readings = subscriber->lastJson(prefix + "readings");
     QCOMPARE(readings["unit"].toString(), QString("counts"));
     QCOMPARE(readings["min"].toDouble(), 0.0);
@@ -244,13 +261,14 @@ void TestMqtt::discoveryAndReadingsOfAKnownFrame()
     QCOMPARE(subscriber->payloads(prefix + "availability").last(), QString("online"));
     QCOMPARE(subscriber->payloads(prefix + "alarm/hot").last(), QString("raised"));
     QCOMPARE(subscriber->payloads(prefix + "picture_url").last(),
-             QStringLiteral("http://127.0.0.1:%1/frame.png").arg(httpPort.number()));
+        QStringLiteral("http://127.0.0.1:%1/frame.png").arg(httpPort.number()));
 
     QStringList configs = subscriber->topics().filter(QRegularExpression("^homeassistant/.*/config$"));
     configs.removeDuplicates();
     configs.sort();
-    QStringList expected { "binary_sensor/kiosk/alarm_hot", "binary_sensor/kiosk/connected", "image/kiosk/picture" };
-    for (const char *key : { "frame_rate", "min", "max", "mean", "spot1", "box1_min", "box1_max", "box1_mean" })
+    QStringList expected {
+        "binary_sensor/kiosk/alarm_hot", "binary_sensor/kiosk/connected", "image/kiosk/picture"};
+    for (const char *key : {"frame_rate", "min", "max", "mean", "spot1", "box1_min", "box1_max", "box1_mean"})
         expected << QStringLiteral("sensor/kiosk/%1").arg(key);
     for (QString &topic : expected)
         topic = "homeassistant/" + topic + "/config";
@@ -258,9 +276,10 @@ void TestMqtt::discoveryAndReadingsOfAKnownFrame()
     QCOMPARE(configs, expected);
     for (const QString &topic : configs) {
         const QJsonObject config = subscriber->lastJson(topic);
-        for (const char *key : { "name", "unique_id", "availability_topic", "device" })
+        for (const char *key : {"name", "unique_id", "availability_topic", "device"})
             QVERIFY2(config.contains(key), qPrintable(topic + " lacks " + key));
-        QVERIFY2(config.contains(topic.startsWith("homeassistant/image/") ? "url_topic" : "state_topic"), qPrintable(topic));
+        QVERIFY2(config.contains(topic.startsWith("homeassistant/image/") ? "url_topic" : "state_topic"),
+            qPrintable(topic));
         QCOMPARE(config["availability_topic"].toString(), prefix + "availability");
         QCOMPARE(config["device"].toObject()["identifiers"].toArray().first().toString(), QString("kiosk"));
     }
@@ -280,7 +299,7 @@ void TestMqtt::stalledBrokerNeverSlowsThePicture()
     const int shownStalled = count("framescope.frames: shown ") - shown;
     QCOMPARE(kill(broker->pid(), SIGCONT), 0);
     QVERIFY2(sentStalled > 10 && qAbs(shownStalled - sentStalled) <= 1,
-             qPrintable(QStringLiteral("%1 good frames sent, %2 shown").arg(sentStalled).arg(shownStalled)));
+        qPrintable(QStringLiteral("%1 good frames sent, %2 shown").arg(sentStalled).arg(shownStalled)));
 }
 
 // On the real window: raised after its hold, cleared past the hysteresis;
@@ -297,15 +316,17 @@ void TestMqtt::alarmTransitionsOutliveABrokerRestart()
     std::unique_ptr<MainWindow> window(new MainWindow);
     Pipe standIn;
     ResetReceiver(*window);
-    ApplyOrFail(*window, { "--alarm", "hot:max>1000", "--alarm-hysteresis", "100", "--alarm-hold", "1", "--mqtt",
-                           QStringLiteral("mqtt://127.0.0.1:%1").arg(port.number()), "--mqtt-id", "window" });
+    ApplyOrFail(*window,
+        {"--alarm", "hot:max>1000", "--alarm-hysteresis", "100", "--alarm-hold", "1", "--mqtt",
+            QStringLiteral("mqtt://127.0.0.1:%1").arg(port.number()), "--mqtt-id", "window"});
     int level = 1500;
     QTimer frames;
     connect(&frames, &QTimer::timeout, [&] { ShowFrame(*window, FrameAt(level), standIn.readFd()); });
     frames.start(200);
     const QString topic = "framescope/window/alarm/hot";
     QTRY_COMPARE_WITH_TIMEOUT(watcher->payloads(topic).filter("raised").size(), 1, 5000);
-    QVERIFY(watcher->payloads(topic).indexOf("cleared") < watcher->payloads(topic).indexOf("raised")); // held first
+    QVERIFY(watcher->payloads(topic).indexOf("cleared")
+        < watcher->payloads(topic).indexOf("raised")); // held first
     level = 950;
     QTest::qWait(500);
     level = 850;
@@ -319,22 +340,25 @@ void TestMqtt::alarmTransitionsOutliveABrokerRestart()
     QTest::qWait(3000); // tries meanwhile, one line
     QVERIFY(own.start());
     watcher.reset(new Subscriber(port.number()));
-    QTRY_COMPARE_WITH_TIMEOUT(watcher->payloads("framescope/window/availability").value(0), QString("online"), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        watcher->payloads("framescope/window/availability").value(0), QString("online"), 15000);
     QTRY_COMPARE(watcher->payloads(topic).value(0), QString("raised"));
     frames.stop();
     EndWindow(window, standIn.readFd());
     const QString server = QStringLiteral("MQTT broker 127.0.0.1:%1: ").arg(port.number());
-    QCOMPARE(MqttLines(log), QStringList({ server + "online", server + "connection lost: The connection was lost.",
-                                           server + "unreachable: Connection refused", server + "online" }));
+    QCOMPARE(MqttLines(log),
+        QStringList({server + "online", server + "connection lost: The connection was lost.",
+            server + "unreachable: Connection refused", server + "online"}));
 }
 
 // Refused credentials: one line with the reason, and tries again.
 void TestMqtt::wrongPasswordIsOneLineAndRetries()
 {
     QDir().mkpath(path("password"));
-    QVERIFY(Run("mosquitto_passwd", { "-c", "-b", path("password/users"), "kiosk", "right" }));
+    QVERIFY(Run("mosquitto_passwd", {"-c", "-b", path("password/users"), "kiosk", "right"}));
     const ReservedTcpPort port;
-    Broker own(path("password"), port.number(), "allow_anonymous false\npassword_file " + path("password/users"));
+    Broker own(
+        path("password"), port.number(), "allow_anonymous false\npassword_file " + path("password/users"));
     QVERIFY(own.start());
     LogCapture log;
     MqttSettings settings;
@@ -347,7 +371,7 @@ void TestMqtt::wrongPasswordIsOneLineAndRetries()
     QTRY_VERIFY_WITH_TIMEOUT(own.log().count("New connection from") >= 3, 10000); // after 1 s and 2 s
     client.reset();
     const QString server = QStringLiteral("MQTT broker 127.0.0.1:%1: ").arg(port.number());
-    QCOMPARE(MqttLines(log), QStringList { server + "refused: Connection Refused: not authorised." });
+    QCOMPARE(MqttLines(log), QStringList {server + "refused: Connection Refused: not authorised."});
     settings.password = "right";
     client.reset(new MqttClient(settings));
     QTRY_COMPARE(MqttLines(log).last(), server + "online");
@@ -357,8 +381,10 @@ void TestMqtt::tlsTrustsTheGivenAuthorityOnly_data()
 {
     QTest::addColumn<QString>("authority");
     QTest::addColumn<QString>("state");
-    QTest::newRow("the test's") << "ca.crt" << "online";
-    QTest::newRow("another") << "other.crt" << "TLS failure: ";
+    QTest::newRow("the test's") << "ca.crt"
+                                << "online";
+    QTest::newRow("another") << "other.crt"
+                             << "TLS failure: ";
 }
 
 void TestMqtt::tlsTrustsTheGivenAuthorityOnly()
@@ -368,8 +394,8 @@ void TestMqtt::tlsTrustsTheGivenAuthorityOnly()
     QDir().mkpath(path("tls"));
     const ReservedTcpPort port;
     Broker own(path("tls"), port.number(),
-               QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3")
-                   .arg(path("ca.crt"), path("server.crt"), path("server.key")));
+        QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3")
+            .arg(path("ca.crt"), path("server.crt"), path("server.key")));
     QVERIFY(own.start());
     LogCapture log;
     MqttSettings settings;
@@ -382,8 +408,9 @@ void TestMqtt::tlsTrustsTheGivenAuthorityOnly()
     QTRY_COMPARE_WITH_TIMEOUT(MqttLines(log).size(), 1, 5000);
     QTest::qWait(3500); // a retry or two
     QCOMPARE(MqttLines(log).size(), 1);
-    QVERIFY2(MqttLines(log).first().startsWith(QStringLiteral("MQTT broker localhost:%1: ").arg(port.number()) + state),
-             qPrintable(MqttLines(log).first()));
+    QVERIFY2(MqttLines(log).first().startsWith(
+                 QStringLiteral("MQTT broker localhost:%1: ").arg(port.number()) + state),
+        qPrintable(MqttLines(log).first()));
 }
 
 QTEST_MAIN(TestMqtt)

@@ -30,12 +30,14 @@ QByteArray FrameWithHot(int hot)
 
 QPoint ScreenOf(QPoint pixel)
 {
-    return QPoint(pixel.x() * PICTURE_SCALE + PICTURE_SCALE / 2, pixel.y() * PICTURE_SCALE + PICTURE_SCALE / 2);
+    return QPoint(
+        pixel.x() * PICTURE_SCALE + PICTURE_SCALE / 2, pixel.y() * PICTURE_SCALE + PICTURE_SCALE / 2);
 }
 
 QJsonObject StatusFrom(quint16 port)
 {
-    const QByteArray answer = HttpExchange(port, "GET /status.json HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    const QByteArray answer
+        = HttpExchange(port, "GET /status.json HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
     return QJsonDocument::fromJson(answer.mid(answer.indexOf("\r\n\r\n") + 4)).object();
 }
 
@@ -83,27 +85,26 @@ void TestRegions::badCommandLineIsRefused_data()
     QFile bad(files.filePath("bad.json"));
     QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("{\"spots\": [[84, 0]]}") > 0);
     const QString mqtt = "mqtt://127.0.0.1";
-    QTest::newRow("spot outside") << QStringList { "--spot", "84,0" } << "lies outside the sensor";
-    QTest::newRow("spot malformed") << QStringList { "--spot", "3" } << "'3' is not COL,ROW";
-    QTest::newRow("box outside") << QStringList { "--box", "0,0,10,80" } << "lies outside the sensor";
-    QTest::newRow("fifth spot") << QStringList { "--spot", "1,1", "--spot", "1,2", "--spot", "1,3", "--spot", "1,4",
-                                                 "--spot", "1,5" }
-                                << "--spot: given too often";
-    QTest::newRow("alarm malformed") << QStringList { "--alarm", "hot:max=5" } << "is not [NAME:]SOURCE>VALUE";
-    QTest::newRow("alarm's spot missing") << QStringList { "--spot", "1,1", "--alarm", "spot2>5" }
-                                          << "spot2 is not among the 1 spots";
-    QTest::newRow("hold") << QStringList { "--alarm", "max>5", "--alarm-hold", "x" } << "--alarm-hold takes";
-    QTest::newRow("regions file") << QStringList { "--regions", bad.fileName() } << "is not a regions file";
-    QTest::newRow("not mqtt") << QStringList { "--mqtt", "http://host" } << "is not mqtt://HOST[:PORT]";
-    QTest::newRow("no host") << QStringList { "--mqtt", "mqtt://:1883" } << "names no host";
-    QTest::newRow("password file") << QStringList { "--mqtt", mqtt, "--mqtt-user", "u", "--mqtt-password-file",
-                                                    files.filePath("none") }
-                                   << "cannot read the password file";
-    QTest::newRow("ca without tls") << QStringList { "--mqtt", mqtt, "--mqtt-ca", bad.fileName() }
+    QTest::newRow("spot outside") << QStringList {"--spot", "84,0"} << "lies outside the sensor";
+    QTest::newRow("spot malformed") << QStringList {"--spot", "3"} << "'3' is not COL,ROW";
+    QTest::newRow("box outside") << QStringList {"--box", "0,0,10,80"} << "lies outside the sensor";
+    QTest::newRow("fifth spot") << QStringList {"--spot", "1,1", "--spot", "1,2", "--spot", "1,3", "--spot",
+        "1,4", "--spot", "1,5"} << "--spot: given too often";
+    QTest::newRow("alarm malformed") << QStringList {"--alarm", "hot:max=5"} << "is not [NAME:]SOURCE>VALUE";
+    QTest::newRow("alarm's spot missing")
+        << QStringList {"--spot", "1,1", "--alarm", "spot2>5"} << "spot2 is not among the 1 spots";
+    QTest::newRow("hold") << QStringList {"--alarm", "max>5", "--alarm-hold", "x"} << "--alarm-hold takes";
+    QTest::newRow("regions file") << QStringList {"--regions", bad.fileName()} << "is not a regions file";
+    QTest::newRow("not mqtt") << QStringList {"--mqtt", "http://host"} << "is not mqtt://HOST[:PORT]";
+    QTest::newRow("no host") << QStringList {"--mqtt", "mqtt://:1883"} << "names no host";
+    QTest::newRow("password file") << QStringList {"--mqtt", mqtt, "--mqtt-user", "u", "--mqtt-password-file",
+        files.filePath("none")} << "cannot read the password file";
+    QTest::newRow("ca without tls") << QStringList {"--mqtt", mqtt, "--mqtt-ca", bad.fileName()}
                                     << "--mqtt-ca needs an mqtts:// URL";
-    QTest::newRow("interval") << QStringList { "--mqtt", mqtt, "--mqtt-interval", "0" } << "--mqtt-interval takes";
-    QTest::newRow("id") << QStringList { "--mqtt", mqtt, "--mqtt-id", "a/b" } << "--mqtt-id takes";
-    QTest::newRow("without --mqtt") << QStringList { "--mqtt-user", "u" } << "need --mqtt";
+    QTest::newRow("interval") << QStringList {"--mqtt", mqtt, "--mqtt-interval", "0"}
+                              << "--mqtt-interval takes";
+    QTest::newRow("id") << QStringList {"--mqtt", mqtt, "--mqtt-id", "a/b"} << "--mqtt-id takes";
+    QTest::newRow("without --mqtt") << QStringList {"--mqtt-user", "u"} << "need --mqtt";
 }
 
 // Status 2 with the reason and the usage, before any window.
@@ -117,7 +118,8 @@ void TestRegions::badCommandLineIsRefused()
     const QString said = QString::fromLocal8Bit(child.readAllStandardError());
     QCOMPARE(child.exitCode(), int(OPTIONS_EXIT_STATUS));
     const QStringList reasons = said.split('\n').filter(QRegularExpression("^framescope: "));
-    QVERIFY2(reasons.size() == 1 && reasons.first().contains(reason) && said.contains("Usage:"), qPrintable(said));
+    QVERIFY2(
+        reasons.size() == 1 && reasons.first().contains(reason) && said.contains("Usage:"), qPrintable(said));
 }
 
 // Raised only once the hot frames have held a second, kept through a frame
@@ -126,8 +128,9 @@ void TestRegions::badCommandLineIsRefused()
 void TestRegions::alarmRaisedHeldAndCleared()
 {
     const ReservedTcpPort http;
-    ApplyOrFail(*window, { "--box", "0,0,9,9", "--alarm", "hot:box1.max>1000", "--alarm", "warm:max>5C", "--alarm-hysteresis", "100",
-                           "--alarm-hold", "1", "--http", QString::number(http.number()) });
+    ApplyOrFail(*window,
+        {"--box", "0,0,9,9", "--alarm", "hot:box1.max>1000", "--alarm", "warm:max>5C", "--alarm-hysteresis",
+            "100", "--alarm-hold", "1", "--http", QString::number(http.number())});
     LogCapture log;
     ShowFrame(*window, FrameWithHot(1500), port->readFd());
     QCOMPARE(state(), AlarmState::Cleared);
@@ -155,8 +158,8 @@ void TestRegions::alarmRaisedHeldAndCleared()
     QCOMPARE(log.lines().filter("Alarm hot").size(), 4); // and the first frame's "cleared", held
     // In degrees without a calibration: said once, never compared with counts.
     QVERIFY2(log.lines().filter("Alarm warm")
-                 == QStringList("Alarm warm unavailable (max > 5 \u00b0C): no such reading on this frame"),
-             qPrintable(log.lines().join('\n')));
+            == QStringList("Alarm warm unavailable (max > 5 \u00b0C): no such reading on this frame"),
+        qPrintable(log.lines().join('\n')));
 }
 
 // Without region options nothing of them is there; with them "+ Spot" and a
@@ -166,15 +169,15 @@ void TestRegions::gesturesChangeKeptRegions()
 {
     QVERIFY(!window->findChild<QWidget *>("RegionsControls"));
     const QString file = files.filePath("regions.json");
-    ApplyOrFail(*window, { "--regions", file, "--spot", "1,1" });
+    ApplyOrFail(*window, {"--regions", file, "--spot", "1,1"});
     ShowFrame(*window, FrameWithHot(1500), port->readFd());
     QWidget *picture = window->ui->DisplayImage;
     window->findChild<QPushButton *>("pushButton_AddSpot")->click();
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, ScreenOf(QPoint(40, 40)));
     QTest::mousePress(picture, Qt::LeftButton, Qt::NoModifier, ScreenOf(QPoint(50, 10)));
     QTest::mouseRelease(picture, Qt::LeftButton, Qt::NoModifier, ScreenOf(QPoint(60, 20)));
-    QCOMPARE(window->pRegions->Regions().spots, (QVector<QPoint> { QPoint(1, 1), QPoint(40, 40) }));
-    QCOMPARE(window->pRegions->Regions().boxes, QVector<QRect> { QRect(QPoint(50, 10), QPoint(60, 20)) });
+    QCOMPARE(window->pRegions->Regions().spots, (QVector<QPoint> {QPoint(1, 1), QPoint(40, 40)}));
+    QCOMPARE(window->pRegions->Regions().boxes, QVector<QRect> {QRect(QPoint(50, 10), QPoint(60, 20))});
     QVERIFY(!window->pView->HasSpot()); // the gestures were not the spot meter's taps
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, ScreenOf(QPoint(40, 40)) + QPoint(12, 12));
     QTest::mouseClick(picture, Qt::LeftButton, Qt::NoModifier, ScreenOf(QPoint(20, 60)));
@@ -183,11 +186,11 @@ void TestRegions::gesturesChangeKeptRegions()
     RegionSet kept;
     QString error;
     QVERIFY2(RegionsFile(file).Load(kept, error), qPrintable(error));
-    QCOMPARE(kept.spots, QVector<QPoint> { QPoint(1, 1) });
+    QCOMPARE(kept.spots, QVector<QPoint> {QPoint(1, 1)});
     QCOMPARE(kept.boxes.size(), 1);
     cleanup();
     init();
-    ApplyOrFail(*window, { "--regions", file, "--spot", "5,5" });
+    ApplyOrFail(*window, {"--regions", file, "--spot", "5,5"});
     QCOMPARE(window->pRegions->Regions(), kept); // the file's, not the command line's
 }
 

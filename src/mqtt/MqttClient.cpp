@@ -136,7 +136,7 @@ void MqttClient::Configure()
     if (settings.bTls) {
         const QByteArray caFile = QFile::encodeName(settings.caFile);
         mosquitto_tls_set(client, caFile.isEmpty() ? nullptr : caFile.constData(),
-                          caFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+            caFile.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
     }
 }
 
@@ -159,7 +159,7 @@ void MqttClient::Online()
 {
     bOnline = true;
     Report(QStringLiteral("online"));
-    Publish({ availabilityTopic, "online", 1, true });
+    Publish({availabilityTopic, "online", 1, true});
     // A broker that restarted and lost its retained messages gets them again.
     std::lock_guard<std::mutex> lock(mutex);
     bDiscoveryChanged = true;
@@ -196,8 +196,8 @@ void MqttClient::PublishWaiting()
 
 void MqttClient::Publish(const MqttMessage &message)
 {
-    mosquitto_publish(client, nullptr, message.topic.constData(), message.payload.size(), message.payload.constData(),
-                      message.qos, message.bRetain);
+    mosquitto_publish(client, nullptr, message.topic.constData(), message.payload.size(),
+        message.payload.constData(), message.qos, message.bRetain);
 }
 
 void MqttClient::Report(const QString &state)
@@ -236,7 +236,7 @@ void MqttClient::SayGoodbye()
 {
     if (!bOnline)
         return;
-    Publish({ availabilityTopic, "offline", 1, true });
+    Publish({availabilityTopic, "offline", 1, true});
     mosquitto_disconnect(client);
     for (int i = 0; i < GOODBYE_LOOPS && mosquitto_loop(client, LOOP_WAIT_MS, 1) == MOSQ_ERR_SUCCESS; ++i) { }
 }

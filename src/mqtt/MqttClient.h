@@ -75,11 +75,11 @@ private:
 
     // The client's thread alone.
     mosquitto *client = nullptr;
-    bool bAccepted = false; // the broker has just accepted the connection
-    bool bOnline = false;   // and the connection's first messages are sent
-    int refusal = 0;        // the broker's CONNACK code when it refused
+    bool bAccepted = false;   // the broker has just accepted the connection
+    bool bOnline = false;     // and the connection's first messages are sent
+    int refusal = 0;          // the broker's CONNACK code when it refused
     QString lastLibraryError; // libmosquitto's last error line (TLS failures)
-    QString reported;       // the state last logged
+    QString reported;         // the state last logged
 };
 
 #endif

@@ -2,8 +2,8 @@
 
 #include <QTimer>
 
-MqttController::MqttController(const MqttSettings &settings, RegionMonitor *regions,
-                               std::function<bool()> connected, QObject *parent)
+MqttController::MqttController(
+    const MqttSettings &settings, RegionMonitor *regions, std::function<bool()> connected, QObject *parent)
     : QObject(parent), settings(settings), regions(regions), connected(std::move(connected)),
       client(new MqttClient(settings)), readingsTimer(new QTimer(this))
 {
@@ -41,7 +41,8 @@ void MqttController::DescribeIfChanged()
 {
     const RegionSet &set = regions->Regions();
     const ReadingUnit unit = regions->Shown() ? regions->Readings().unit : ReadingUnit::Counts;
-    const QString now = QStringLiteral("%1 %2 %3").arg(set.spots.size()).arg(set.boxes.size()).arg(UnitName(unit));
+    const QString now
+        = QStringLiteral("%1 %2 %3").arg(set.spots.size()).arg(set.boxes.size()).arg(UnitName(unit));
     if (now == described)
         return;
     described = now;

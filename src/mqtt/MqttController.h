@@ -21,7 +21,7 @@ class MqttController : public QObject
 public:
     // Publishes what `regions` reads; `connected` tells whether a sensor is.
     MqttController(const MqttSettings &settings, RegionMonitor *regions, std::function<bool()> connected,
-                   QObject *parent);
+        QObject *parent);
     ~MqttController() override;
 
     // The display step's frame (FrameFeed::Shown): counted for the rate.

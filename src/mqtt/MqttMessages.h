@@ -18,10 +18,10 @@
 #include <vector>
 
 std::vector<MqttMessage> DiscoveryMessages(const MqttSettings &settings, const RegionSet &regions,
-                                           const QVector<AlarmRule> &alarms, ReadingUnit unit);
+    const QVector<AlarmRule> &alarms, ReadingUnit unit);
 // readings null: no frame shown, so no values.
-MqttMessage ReadingsMessage(const MqttSettings &settings, const RegionReadings *readings, double frameRate,
-                            bool bConnected);
+MqttMessage ReadingsMessage(
+    const MqttSettings &settings, const RegionReadings *readings, double frameRate, bool bConnected);
 MqttMessage AlarmMessage(const MqttSettings &settings, const AlarmStatus &status);
 
 #endif

@@ -1,8 +1,8 @@
 #include "mqtt/MqttSettings.h"
 
 #include <QFile>
-#include <QSysInfo>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QUrl>
 
 bool ParseMqttUrl(const QString &text, MqttSettings &settings, QString &error)
@@ -14,7 +14,7 @@ bool ParseMqttUrl(const QString &text, MqttSettings &settings, QString &error)
     else if (url.host().isEmpty())
         error = QStringLiteral("'%1' names no host").arg(text);
     else if (!url.userInfo().isEmpty() || (!url.path().isEmpty() && url.path() != QLatin1String("/"))
-             || url.hasQuery() || url.hasFragment())
+        || url.hasQuery() || url.hasFragment())
         error = QStringLiteral("'%1' holds more than a host and a port (credentials go in --mqtt-user and "
                                "--mqtt-password-file)")
                     .arg(text);

@@ -10,12 +10,12 @@ struct MqttSettings {
     QString host;
     int port = 1883;
     bool bTls = false;
-    QString caFile;         // empty: the system's certificates
-    QString user;           // empty: no credentials
-    QByteArray password;    // read from its file, never from the command line
-    QString id;             // the client id and the last part of the topics' prefix
+    QString caFile;          // empty: the system's certificates
+    QString user;            // empty: no credentials
+    QByteArray password;     // read from its file, never from the command line
+    QString id;              // the client id and the last part of the topics' prefix
     int intervalSeconds = 5; // between two readings
-    QString imageUrl;       // with --http: where the picture is; empty: no image entity
+    QString imageUrl;        // with --http: where the picture is; empty: no image entity
 
     QString Prefix() const { return QStringLiteral("framescope/") + id; }
     QString Server() const { return QStringLiteral("%1:%2").arg(host).arg(port); }

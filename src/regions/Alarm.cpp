@@ -15,7 +15,9 @@ Statistic StatisticNamed(const QString &name)
 
 const Reading &Pick(const ReadingSummary &summary, Statistic statistic)
 {
-    return statistic == Statistic::Min ? summary.min : statistic == Statistic::Mean ? summary.mean : summary.max;
+    return statistic == Statistic::Min ? summary.min
+        : statistic == Statistic::Mean ? summary.mean
+                                       : summary.max;
 }
 
 // SOURCE alone: max, min, mean, spotN or boxN.STATISTIC.
@@ -70,7 +72,10 @@ QRect AlarmRule::Area(const RegionSet &set) const
 
 QString AlarmRule::ThresholdText() const
 {
-    return QStringLiteral("%1 %2%3").arg(bAbove ? '>' : '<').arg(threshold).arg(bDegrees ? QStringLiteral(" \u00b0C") : QString());
+    return QStringLiteral("%1 %2%3")
+        .arg(bAbove ? '>' : '<')
+        .arg(threshold)
+        .arg(bDegrees ? QStringLiteral(" \u00b0C") : QString());
 }
 
 bool ParseAlarm(const QString &text, AlarmRule &rule, QString &error)

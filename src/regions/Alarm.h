@@ -17,8 +17,8 @@ struct AlarmRule {
     QString name;
     QString source; // as given: "box1.mean"
     Statistic statistic = Statistic::Max;
-    int spot = -1;  // index into the spots, or -1
-    int box = -1;   // index into the boxes, or -1
+    int spot = -1; // index into the spots, or -1
+    int box = -1;  // index into the boxes, or -1
     bool bAbove = true;
     double threshold = 0;
     bool bDegrees = false;

@@ -8,7 +8,8 @@ namespace {
 AlarmStatus StatusOf(const AlarmTracker &tracker)
 {
     const AlarmRule &rule = tracker.Rule();
-    return { rule.name, tracker.State(), tracker.Value(), rule.source + QLatin1Char(' ') + rule.ThresholdText() };
+    return {
+        rule.name, tracker.State(), tracker.Value(), rule.source + QLatin1Char(' ') + rule.ThresholdText()};
 }
 
 } // namespace
@@ -33,7 +34,8 @@ void RegionMonitor::FrameShown(const ShownFramePtr &frame)
     shown = frame;
     readings = ReadRegions(*frame, regions);
     for (AlarmTracker &tracker : trackers) {
-        if (tracker.Observe(readings, frame->arrivedMsecs) || (bFirst && tracker.State() == AlarmState::Unavailable))
+        if (tracker.Observe(readings, frame->arrivedMsecs)
+            || (bFirst && tracker.State() == AlarmState::Unavailable))
             Tell(tracker);
     }
     lostTimer->start();
@@ -57,8 +59,8 @@ void RegionMonitor::Tell(const AlarmTracker &tracker)
     const QString why = status.state != AlarmState::Unavailable ? QStringLiteral("at ") + status.value.Text()
         : shown ? QStringLiteral("no such reading on this frame")
                 : QStringLiteral("no frame shown");
-    qDebug().noquote() << "Alarm" << status.name << AlarmStateName(status.state) << "(" + status.condition + "):"
-                       << why;
+    qDebug().noquote() << "Alarm" << status.name << AlarmStateName(status.state)
+                       << "(" + status.condition + "):" << why;
     emit Transition(status);
 }
 

@@ -32,7 +32,7 @@ struct RegionOptions {
 struct AlarmStatus {
     QString name;
     AlarmState state = AlarmState::Unavailable;
-    Reading value; // the last seen; meaningless while unavailable
+    Reading value;     // the last seen; meaningless while unavailable
     QString condition; // "max > 8000"
 };
 

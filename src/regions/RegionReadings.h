@@ -14,8 +14,8 @@ struct RegionReadings {
     ReadingSummary frame;
     int hottest = 0; // pixel index (row * FRAME_WIDTH + column)
     int coldest = 0;
-    QVector<Reading> spots;         // as the set's spots
-    QVector<ReadingSummary> boxes;  // as the set's boxes
+    QVector<Reading> spots;        // as the set's spots
+    QVector<ReadingSummary> boxes; // as the set's boxes
 };
 
 RegionReadings ReadRegions(const ShownFrame &frame, const RegionSet &set);

@@ -61,7 +61,8 @@ bool ReadRegions(const QJsonObject &json, RegionSet &set)
     }
     for (const QJsonValue &value : json.value(QStringLiteral("boxes")).toArray()) {
         QVector<int> n;
-        if (!NumbersOf(value, 4, n) || !AddBox(set, QRect(QPoint(n[0], n[1]), QPoint(n[2], n[3])).normalized()))
+        if (!NumbersOf(value, 4, n)
+            || !AddBox(set, QRect(QPoint(n[0], n[1]), QPoint(n[2], n[3])).normalized()))
             return false;
     }
     set.bExtremes = json.value(QStringLiteral("extremes")).toBool();
@@ -137,12 +138,12 @@ bool RegionsFile::Save(const RegionSet &set, QString &error) const
 {
     QJsonArray spots;
     for (QPoint spot : set.spots)
-        spots << QJsonArray { spot.x(), spot.y() };
+        spots << QJsonArray {spot.x(), spot.y()};
     QJsonArray boxes;
     for (const QRect &box : set.boxes)
-        boxes << QJsonArray { box.left(), box.top(), box.right(), box.bottom() };
-    const QJsonObject json { { QStringLiteral("spots"), spots }, { QStringLiteral("boxes"), boxes },
-                             { QStringLiteral("extremes"), set.bExtremes } };
+        boxes << QJsonArray {box.left(), box.top(), box.right(), box.bottom()};
+    const QJsonObject json {{QStringLiteral("spots"), spots}, {QStringLiteral("boxes"), boxes},
+        {QStringLiteral("extremes"), set.bExtremes}};
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(json).toJson()) < 0 || !file.commit()) {
         error = QStringLiteral("cannot write the regions file %1: %2").arg(path, file.errorString());

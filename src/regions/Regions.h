@@ -11,8 +11,8 @@
 enum { MAX_SPOTS = 4, MAX_BOXES = 2 };
 
 struct RegionSet {
-    QVector<QPoint> spots; // spot1 is spots[0]
-    QVector<QRect> boxes;  // box1 is boxes[0]
+    QVector<QPoint> spots;  // spot1 is spots[0]
+    QVector<QRect> boxes;   // box1 is boxes[0]
     bool bExtremes = false; // the hottest and the coldest pixel marked
 
     bool operator==(const RegionSet &other) const

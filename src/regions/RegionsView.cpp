@@ -11,8 +11,8 @@
 
 namespace {
 
-const int DRAG_PX = 12;         // a press and release further apart are a drag, not a tap
-const int MARK_PX = 5;          // half a spot's cross
+const int DRAG_PX = 12; // a press and release further apart are a drag, not a tap
+const int MARK_PX = 5;  // half a spot's cross
 const QColor MARKER_COLOUR(255, 255, 255);
 const QColor LABEL_BACKGROUND(0, 0, 0, 160);
 const QColor BANNER_COLOUR(200, 0, 0);
@@ -44,7 +44,7 @@ QPoint PixelOf(int i)
 } // namespace
 
 RegionsView::RegionsView(RegionMonitor *monitor, QLabel *picture, std::function<ViewTransform()> transform,
-                         QWidget *parent, const QRect &strip)
+    QWidget *parent, const QRect &strip)
     : QObject(parent), ui(new Ui_RegionsControls), monitor(monitor), picture(picture),
       overlay(new QWidget(picture)), overlayUi(new Ui_RegionsOverlay), transform(std::move(transform))
 {
@@ -212,15 +212,15 @@ QVector<RegionsView::Label> RegionsView::Labels(const PictureGeometry &geometry)
     QVector<Label> labels;
     for (int i = 0; i < set.spots.size() && i < readings.spots.size(); ++i)
         labels << LabelAt(geometry.ScreenRect(set.spots[i]).center(),
-                          QStringLiteral("S%1 %2").arg(i + 1).arg(readings.spots[i].Text()), i, -1);
+            QStringLiteral("S%1 %2").arg(i + 1).arg(readings.spots[i].Text()), i, -1);
     for (int i = 0; i < set.boxes.size() && i < readings.boxes.size(); ++i)
         labels << LabelAt(BoxOnScreen(set.boxes[i], geometry).topLeft(),
-                          QStringLiteral("B%1 %2").arg(i + 1).arg(SummaryText(readings.boxes[i])), -1, i);
+            QStringLiteral("B%1 %2").arg(i + 1).arg(SummaryText(readings.boxes[i])), -1, i);
     if (set.bExtremes) {
         labels << LabelAt(geometry.ScreenRect(PixelOf(readings.hottest)).center(),
-                          QStringLiteral("\u25b2 %1").arg(readings.frame.max.Text()), -1, -1)
+            QStringLiteral("\u25b2 %1").arg(readings.frame.max.Text()), -1, -1)
                << LabelAt(geometry.ScreenRect(PixelOf(readings.coldest)).center(),
-                          QStringLiteral("\u25bc %1").arg(readings.frame.min.Text()), -1, -1);
+                      QStringLiteral("\u25bc %1").arg(readings.frame.min.Text()), -1, -1);
     }
     return labels;
 }
@@ -233,7 +233,7 @@ RegionsView::Label RegionsView::LabelAt(QPoint at, const QString &text, int spot
     const QRect area = overlay->rect();
     rect.moveRight(std::min(rect.right(), area.right()));
     rect.moveBottom(std::min(rect.bottom(), area.bottom()));
-    return { rect, text, spot, box };
+    return {rect, text, spot, box};
 }
 
 // One line over the picture's top: every raised alarm with its value.
@@ -250,8 +250,9 @@ void RegionsView::PaintBanner(QPainter &painter, const PictureGeometry &geometry
     bold.setBold(true);
     painter.setFont(bold);
     const QRect banner(geometry.Rect().left(), geometry.Rect().top(), geometry.Rect().width(),
-                       painter.fontMetrics().height() + 8);
+        painter.fontMetrics().height() + 8);
     painter.fillRect(banner, BANNER_COLOUR);
     painter.setPen(Qt::white);
-    painter.drawText(banner, Qt::AlignCenter, QStringLiteral("ALARM ") + raised.join(QStringLiteral("  \u2022  ")));
+    painter.drawText(
+        banner, Qt::AlignCenter, QStringLiteral("ALARM ") + raised.join(QStringLiteral("  \u2022  ")));
 }

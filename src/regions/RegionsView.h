@@ -32,7 +32,7 @@ public:
     // Draws over `picture`, turned as `transform` says; the controls go into
     // `strip` of `parent`.
     RegionsView(RegionMonitor *monitor, QLabel *picture, std::function<ViewTransform()> transform,
-                QWidget *parent, const QRect &strip);
+        QWidget *parent, const QRect &strip);
     ~RegionsView() override;
 
     Ui_RegionsControls *ui;
