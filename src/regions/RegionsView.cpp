@@ -77,15 +77,18 @@ bool RegionsView::eventFilter(QObject *watched, QEvent *event)
         Paint();
         return true;
     }
-    if (watched != picture || !monitor->Shown())
+    const bool bPress = event->type() == QEvent::MouseButtonPress;
+    const bool bRelease = event->type() == QEvent::MouseButtonRelease;
+    if (watched != picture || !monitor->Shown() || !(bPress || bRelease)
+        || static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton)
         return QObject::eventFilter(watched, event);
-    const QMouseEvent *mouse = static_cast<QMouseEvent *>(event);
-    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
-        pressedAt = PositionOf(mouse);
+    const QPoint at = PositionOf(static_cast<QMouseEvent *>(event));
+    if (bPress) {
+        pressedAt = at;
         bPressed = true;
-    } else if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton && bPressed) {
+    } else if (bPressed) {
         bPressed = false;
-        return Release(PositionOf(mouse));
+        return Release(at);
     }
     return QObject::eventFilter(watched, event);
 }
