@@ -170,6 +170,7 @@ void MqttClient::Online()
 // else waits to be written, so that a stalled broker piles nothing up.
 void MqttClient::PublishWaiting()
 {
+    const bool bIdle = !mosquitto_want_write(client); // asked outside the lock: it takes the library's own
     std::vector<MqttMessage> toSend;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -185,7 +186,7 @@ void MqttClient::PublishWaiting()
         transitions.clear();
         for (auto &state : untold)
             toSend.push_back(std::move(state.second));
-        if (readings && !mosquitto_want_write(client)) {
+        if (readings && bIdle) {
             toSend.push_back(*readings);
             readings.reset();
         }
