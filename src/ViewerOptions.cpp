@@ -262,7 +262,7 @@ bool ReadWholeNumber(const QCommandLineParser &parser, const char *option, int l
 // Every value of a repeated option through its parser and into the set.
 template <typename Region>
 bool ReadRegionList(const QCommandLineParser &parser, const char *option,
-                    bool (*parse)(const QString &, Region &, QString &), bool (*add)(RegionSet &, Region),
+                    bool (*parse)(const QString &, Region &, QString &), bool (*add)(RegionSet &, const Region &),
                     RegionSet &set, QString &error)
 {
     for (const QString &text : parser.values(QString::fromLatin1(option))) {
@@ -276,15 +276,10 @@ bool ReadRegionList(const QCommandLineParser &parser, const char *option,
     return true;
 }
 
-bool AddBoxValue(RegionSet &set, QRect box)
-{
-    return AddBox(set, box);
-}
-
 bool ReadRegionSet(const QCommandLineParser &parser, RegionOptions &regions, QString &error)
 {
     if (!ReadRegionList<QPoint>(parser, SPOT_OPTION, ParseSpot, AddSpot, regions.regions, error)
-        || !ReadRegionList<QRect>(parser, BOX_OPTION, ParseBox, AddBoxValue, regions.regions, error)
+        || !ReadRegionList<QRect>(parser, BOX_OPTION, ParseBox, AddBox, regions.regions, error)
         || !ReadText(parser, REGIONS_OPTION, "a file name", regions.file, error))
         return false;
     if (regions.file.isEmpty() || RegionsFile(regions.file).Load(regions.regions, error))

@@ -95,7 +95,7 @@ bool ParseBox(const QString &text, QRect &box, QString &error)
     return error.isEmpty();
 }
 
-bool AddSpot(RegionSet &set, QPoint spot)
+bool AddSpot(RegionSet &set, const QPoint &spot)
 {
     if (set.spots.size() >= MAX_SPOTS)
         return false;

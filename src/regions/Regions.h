@@ -27,7 +27,7 @@ struct RegionSet {
 bool ParseSpot(const QString &text, QPoint &spot, QString &error);
 bool ParseBox(const QString &text, QRect &box, QString &error);
 // Adds a region unless the set already holds as many as it may; false then.
-bool AddSpot(RegionSet &set, QPoint spot);
+bool AddSpot(RegionSet &set, const QPoint &spot);
 bool AddBox(RegionSet &set, const QRect &box);
 
 // The regions file: JSON, replaced atomically on every change, so that a
