@@ -8,6 +8,8 @@
 #include "keep/SnapshotController.h"
 #include "mainwindow.h"
 #include "video/VideoController.h"
+#include "mqtt/MqttController.h"
+#include "regions/RegionsView.h"
 #include "ui_mainwindow.h"
 #include "view/ViewController.h"
 
@@ -16,7 +18,9 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -47,6 +51,20 @@ const char VIDEO_START_OPTION[] = "video-start";
 const char VIDEO_DIR_OPTION[] = "video-dir";
 const char VIDEO_MAX_MINUTES_OPTION[] = "video-max-minutes";
 const int MAX_VIDEO_MINUTES = 24 * 60;
+const char SPOT_OPTION[] = "spot";
+const char BOX_OPTION[] = "box";
+const char REGIONS_OPTION[] = "regions";
+const char ALARM_OPTION[] = "alarm";
+const char HYSTERESIS_OPTION[] = "alarm-hysteresis";
+const char HOLD_OPTION[] = "alarm-hold";
+const char MQTT_OPTION[] = "mqtt";
+const char MQTT_CA_OPTION[] = "mqtt-ca";
+const char MQTT_USER_OPTION[] = "mqtt-user";
+const char MQTT_PASSWORD_OPTION[] = "mqtt-password-file";
+const char MQTT_ID_OPTION[] = "mqtt-id";
+const char MQTT_INTERVAL_OPTION[] = "mqtt-interval";
+const int MAX_HOLD_S = 3600;
+const int MAX_INTERVAL_S = 3600;
 const int FLUSH_MS = 1000; // at most this much of a recording is lost to a kill
 
 // Listening from before the window is made until the window takes it over.
@@ -57,6 +75,50 @@ void AddOption(QCommandLineParser &parser, const char *name, const char *descrip
 {
     parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
                                         QString::fromLatin1(valueName)));
+}
+
+// The regions, the alarms and the broker they are published to.
+void DescribeSiteOptions(QCommandLineParser &parser)
+{
+    AddOption(parser, SPOT_OPTION,
+              "Watch the sensor pixel at column COL, row ROW (0,0 top left; given up to 4 times: spot1, "
+              "spot2, ...).",
+              "COL,ROW");
+    AddOption(parser, BOX_OPTION,
+              "Watch the minimum, maximum and mean of the box between two opposite corners, in sensor "
+              "pixels (given up to 2 times: box1, box2).",
+              "COL,ROW,COL,ROW");
+    AddOption(parser, REGIONS_OPTION,
+              "Keep the spots and boxes changed on the screen in FILE; when it exists it is loaded "
+              "instead of --spot and --box.",
+              "FILE");
+    AddOption(parser, ALARM_OPTION,
+              "Raise the alarm NAME while SOURCE is above (>) or below (<) VALUE: SOURCE is max, min or "
+              "mean of the frame, spotN, or boxN.max|min|mean; VALUE is in the frame's unit (counts, or "
+              "degrees once calibrated), or with C (5C) in degrees only, the alarm being unavailable "
+              "without a calibration. NAME: defaults to SOURCE. Given once per alarm.",
+              "[NAME:]SOURCE>VALUE");
+    AddOption(parser, HYSTERESIS_OPTION,
+              "A raised alarm clears once its value is back past the threshold by H (default 1).", "H");
+    AddOption(parser, HOLD_OPTION,
+              "The condition must hold this long before the alarm is raised (0 to 3600; default 0).",
+              "SECONDS");
+    AddOption(parser, MQTT_OPTION,
+              "Publish availability, readings, alarms and Home Assistant discovery to the broker at "
+              "mqtt://HOST[:PORT] (1883) or mqtts://HOST[:PORT] (8883, TLS against the system's "
+              "certificates).",
+              "URL");
+    AddOption(parser, MQTT_CA_OPTION, "With mqtts://: trust the certificate authority in FILE instead.",
+              "FILE");
+    AddOption(parser, MQTT_USER_OPTION, "Log in to the broker as NAME.", "NAME");
+    AddOption(parser, MQTT_PASSWORD_OPTION, "With --mqtt-user: the password is the first line of FILE.",
+              "FILE");
+    AddOption(parser, MQTT_ID_OPTION,
+              "Client id and topic prefix framescope/ID (letters, digits, - and _; default: the host "
+              "name).",
+              "ID");
+    AddOption(parser, MQTT_INTERVAL_OPTION, "Publish the readings every SECONDS (1 to 3600; default 5).",
+              "SECONDS");
 }
 
 // Every option of the viewer, for parsing and for the help text alike.
@@ -133,6 +195,7 @@ void DescribeOptions(QCommandLineParser &parser)
               "DIR");
     AddOption(parser, VIDEO_MAX_MINUTES_OPTION,
               "Close a video after N minutes (1 to 1440) and go on in a new file.", "N");
+    DescribeSiteOptions(parser);
 }
 
 bool ReadDevice(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
@@ -265,6 +328,164 @@ bool ReadView(const QCommandLineParser &parser, ViewerOptions &options, QString 
     return true;
 }
 
+bool ReadWholeNumber(const QCommandLineParser &parser, const char *option, int low, int high, int &value,
+                     QString &error)
+{
+    const QString name = QString::fromLatin1(option);
+    if (!parser.isSet(name))
+        return true;
+    bool bNumber = false;
+    value = parser.value(name).toInt(&bNumber);
+    if (!bNumber || value < low || value > high)
+        error = QStringLiteral("--%1 takes a whole number from %2 to %3, not '%4'")
+                    .arg(name)
+                    .arg(low)
+                    .arg(high)
+                    .arg(parser.value(name));
+    return error.isEmpty();
+}
+
+// Every value of a repeated option through its parser and into the set.
+template <typename Region>
+bool ReadRegionList(const QCommandLineParser &parser, const char *option,
+                    bool (*parse)(const QString &, Region &, QString &), bool (*add)(RegionSet &, const Region &),
+                    RegionSet &set, QString &error)
+{
+    for (const QString &text : parser.values(QString::fromLatin1(option))) {
+        Region region;
+        if (!parse(text, region, error) || !add(set, region)) {
+            error = QStringLiteral("--%1: %2").arg(QString::fromLatin1(option),
+                                                   error.isEmpty() ? QStringLiteral("given too often") : error);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ReadRegionSet(const QCommandLineParser &parser, RegionOptions &regions, QString &error)
+{
+    if (!ReadRegionList<QPoint>(parser, SPOT_OPTION, ParseSpot, AddSpot, regions.regions, error)
+        || !ReadRegionList<QRect>(parser, BOX_OPTION, ParseBox, AddBox, regions.regions, error)
+        || !ReadText(parser, REGIONS_OPTION, "a file name", regions.file, error))
+        return false;
+    if (regions.file.isEmpty() || RegionsFile(regions.file).Load(regions.regions, error))
+        return true;
+    error = QStringLiteral("--regions: %1").arg(error);
+    return false;
+}
+
+// Each alarm's region must exist and each name be its own.
+bool CheckAlarm(const AlarmRule &rule, const RegionOptions &regions, QString &error)
+{
+    if (rule.spot >= regions.regions.spots.size() || rule.box >= regions.regions.boxes.size())
+        error = QStringLiteral("--alarm %1: %2 is not among the %3 spots and %4 boxes given")
+                    .arg(rule.name, rule.source.section(QLatin1Char('.'), 0, 0))
+                    .arg(regions.regions.spots.size())
+                    .arg(regions.regions.boxes.size());
+    for (const AlarmRule &other : regions.alarms.rules) {
+        if (other.name == rule.name)
+            error = QStringLiteral("--alarm: the name %1 is given twice").arg(rule.name);
+    }
+    return error.isEmpty();
+}
+
+bool ReadAlarms(const QCommandLineParser &parser, RegionOptions &regions, QString &error)
+{
+    for (const QString &text : parser.values(QString::fromLatin1(ALARM_OPTION))) {
+        AlarmRule rule;
+        if (!ParseAlarm(text, rule, error)) {
+            error = QStringLiteral("--alarm: %1").arg(error);
+            return false;
+        }
+        if (!CheckAlarm(rule, regions, error))
+            return false;
+        regions.alarms.rules << rule;
+    }
+    const QString hysteresis = QString::fromLatin1(HYSTERESIS_OPTION);
+    bool bNumber = true;
+    if (parser.isSet(hysteresis))
+        regions.alarms.hysteresis = parser.value(hysteresis).toDouble(&bNumber);
+    if (!bNumber || regions.alarms.hysteresis < 0) {
+        error = QStringLiteral("--alarm-hysteresis takes a number of 0 or more, not '%1'").arg(parser.value(hysteresis));
+        return false;
+    }
+    return ReadWholeNumber(parser, HOLD_OPTION, 0, MAX_HOLD_S, regions.alarms.holdSeconds, error);
+}
+
+bool AnySet(const QCommandLineParser &parser, std::initializer_list<const char *> names)
+{
+    return std::any_of(names.begin(), names.end(),
+                       [&parser](const char *name) { return parser.isSet(QString::fromLatin1(name)); });
+}
+
+bool ReadRegions(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!AnySet(parser, { SPOT_OPTION, BOX_OPTION, REGIONS_OPTION, ALARM_OPTION, HYSTERESIS_OPTION, HOLD_OPTION }))
+        return true;
+    auto regions = std::make_shared<RegionOptions>();
+    if (!ReadRegionSet(parser, *regions, error) || !ReadAlarms(parser, *regions, error))
+        return false;
+    options.regions = regions;
+    return true;
+}
+
+// With --http, where Home Assistant finds the picture: the host name
+// stands in for an address that means every network.
+QString PictureUrl(const ViewerOptions &options)
+{
+    if (!options.http)
+        return QString();
+    QString address = options.http->Text();
+    if (address.startsWith(QLatin1String("0.0.0.0:")))
+        address.replace(0, 7, QSysInfo::machineHostName());
+    return QStringLiteral("http://%1/frame.png").arg(address);
+}
+
+bool ReadMqttCredentials(const QCommandLineParser &parser, MqttSettings &mqtt, QString &error)
+{
+    QString passwordFile;
+    if (!ReadText(parser, MQTT_CA_OPTION, "a file name", mqtt.caFile, error)
+        || !ReadText(parser, MQTT_USER_OPTION, "a name", mqtt.user, error)
+        || !ReadText(parser, MQTT_PASSWORD_OPTION, "a file name", passwordFile, error))
+        return false;
+    if (!mqtt.caFile.isEmpty() && !mqtt.bTls)
+        error = QStringLiteral("--mqtt-ca needs an mqtts:// URL");
+    else if (!mqtt.caFile.isEmpty() && !QFileInfo(mqtt.caFile).isReadable())
+        error = QStringLiteral("--mqtt-ca: cannot read %1").arg(mqtt.caFile);
+    else if (!passwordFile.isEmpty() && mqtt.user.isEmpty())
+        error = QStringLiteral("--mqtt-password-file needs --mqtt-user");
+    else if (!passwordFile.isEmpty() && !ReadPasswordFile(passwordFile, mqtt.password, error))
+        error = QStringLiteral("--mqtt-password-file: %1").arg(error);
+    return error.isEmpty();
+}
+
+bool ReadMqtt(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
+{
+    if (!parser.isSet(QString::fromLatin1(MQTT_OPTION))) {
+        if (AnySet(parser, { MQTT_CA_OPTION, MQTT_USER_OPTION, MQTT_PASSWORD_OPTION, MQTT_ID_OPTION,
+                             MQTT_INTERVAL_OPTION }))
+            error = QStringLiteral("the --mqtt-... options need --mqtt");
+        return error.isEmpty();
+    }
+    auto mqtt = std::make_shared<MqttSettings>();
+    if (!ParseMqttUrl(parser.value(QString::fromLatin1(MQTT_OPTION)), *mqtt, error)) {
+        error = QStringLiteral("--mqtt: %1").arg(error);
+        return false;
+    }
+    mqtt->id = parser.isSet(QString::fromLatin1(MQTT_ID_OPTION)) ? parser.value(QString::fromLatin1(MQTT_ID_OPTION))
+                                                                   : DefaultMqttId();
+    if (!IsMqttId(mqtt->id)) {
+        error = QStringLiteral("--mqtt-id takes 1 to 64 letters, digits, - and _, not '%1'").arg(mqtt->id);
+        return false;
+    }
+    mqtt->imageUrl = PictureUrl(options);
+    if (!ReadMqttCredentials(parser, *mqtt, error)
+        || !ReadWholeNumber(parser, MQTT_INTERVAL_OPTION, 1, MAX_INTERVAL_S, mqtt->intervalSeconds, error))
+        return false;
+    options.mqtt = mqtt;
+    return true;
+}
+
 // --help-all (which Qt adds) gets the same text: Qt's options are Qt's to list.
 bool AsksForHelp(const QCommandLineParser &parser)
 {
@@ -362,6 +583,12 @@ ViewerStatus StatusOf(const MainWindow &window)
         status.readings = shown->Summarize();
         status.bReadingsMayBeOff = shown->bReadingsMayBeOff;
     }
+    if (window.pRegions) {
+        for (const AlarmStatus &alarm : window.pRegions->Alarms())
+            status.alarms.push_back({ alarm.name, AlarmStateName(alarm.state),
+                                      alarm.state == AlarmState::Unavailable ? QString() : alarm.value.Text(),
+                                      alarm.condition });
+    }
     return status;
 }
 
@@ -372,6 +599,26 @@ void ServeWindow(MainWindow &window)
     window.pHttp = new HttpController(std::move(preparedServer), [&window] { return StatusOf(window); },
                                       window.pPictureGrab, &window);
     QObject::connect(window.pShownFrames, &FrameFeed::Shown, window.pHttp, &HttpController::FrameShown);
+}
+
+// The regions and alarms watch every frame shown; drawn over the picture
+// only when the command line asked for regions or alarms, not for --mqtt alone.
+void WatchRegions(const ViewerOptions &options, MainWindow &window)
+{
+    const RegionOptions regions = options.regions ? *options.regions : RegionOptions();
+    window.pRegions = new RegionMonitor(regions.regions, regions.alarms, &window);
+    if (!regions.file.isEmpty())
+        window.pRegions->KeepIn(std::unique_ptr<RegionsFile>(new RegionsFile(regions.file)));
+    QObject::connect(window.pShownFrames, &FrameFeed::Shown, window.pRegions, &RegionMonitor::FrameShown);
+    if (options.regions)
+        new RegionsView(window.pRegions, window.ui->DisplayImage, [&window] { return window.pView->Transform(); },
+                        window.ui->centralWidget, QRect(660, 84, 130, 25));
+}
+
+void PublishToBroker(const MqttSettings &settings, MainWindow &window)
+{
+    window.pMqtt = new MqttController(settings, window.pRegions, [&window] { return window.fdSerial != 0; }, &window);
+    QObject::connect(window.pShownFrames, &FrameFeed::Shown, window.pMqtt, &MqttController::FrameShown);
 }
 
 } // namespace
@@ -421,7 +668,8 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
            && ReadReferenceFrames(parser, options, error) && ReadHttp(parser, options, error)
            && ReadView(parser, options, error) && ReadCalibration(parser, options, error)
            && ReadText(parser, VIDEO_DIR_OPTION, "a directory", options.videoDir, error)
-           && ReadVideoMaxMinutes(parser, options, error);
+           && ReadVideoMaxMinutes(parser, options, error) && ReadRegions(parser, options, error)
+           && ReadMqtt(parser, options, error);
 }
 
 int RefuseCommandLine(const QString &error)
@@ -458,6 +706,10 @@ void ApplyViewerOptions(const ViewerOptions &options, MainWindow &window)
     ApplyKeepOptions(options, window);
     ApplyCalibrationOptions(options, window);
     ApplyVideoOptions(options, *window.pVideo);
+    if (options.regions || options.mqtt)
+        WatchRegions(options, window);
+    if (options.mqtt)
+        PublishToBroker(*options.mqtt, window);
     if (preparedServer)
         ServeWindow(window);
     if (!options.device.isEmpty())

@@ -4,7 +4,8 @@
 // picture is seen (palette, range, rotation, mirroring), rest the loop while
 // the wire is quiet, choose where snapshots go, keep the correction's
 // reference in a file and average it over several frames, serve a web page
-// and a stream of the picture, record a video of it. Without them the
+// and a stream of the picture, record a video of it, watch spots and boxes
+// with threshold alarms, publish to an MQTT broker. Without them the
 // viewer behaves as it always has.
 #ifndef VIEWEROPTIONS_H
 #define VIEWEROPTIONS_H
@@ -16,6 +17,8 @@
 
 class MainWindow;
 struct ListenAddress;
+struct MqttSettings;
+struct RegionOptions;
 struct ViewSettings;
 
 struct ViewerOptions {
@@ -37,6 +40,8 @@ struct ViewerOptions {
     bool bVideoStart = false;  // record from the first frame shown
     QString videoDir;          // empty: the default, in the videos folder
     int videoMaxMinutes = 0;   // a new file after this long; 0: one file a recording
+    std::shared_ptr<const RegionOptions> regions; // spots, boxes, alarms; null: none
+    std::shared_ptr<const MqttSettings> mqtt;     // the broker to publish to; null: none
 };
 
 // Exit status for a command line the viewer cannot run with.

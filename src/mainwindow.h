@@ -16,6 +16,8 @@ class CelsiusMap;
 class FrameFeed;
 class HttpController;
 class PictureAreaGrab;
+class MqttController;
+class RegionMonitor;
 class QByteArray;
 class QCloseEvent;
 class QSpinBox;
@@ -100,6 +102,8 @@ public:
     // workers start; null while uncalibrated) and the frame it made.
     std::shared_ptr<const CelsiusMap> pCelsiusMap; // [worker]
     std::shared_ptr<const CelsiusPlane> pCelsius;  // [worker]
+    RegionMonitor *pRegions = nullptr; // --spot, --box, --alarm, --mqtt...: the regions and alarms
+    MqttController *pMqtt = nullptr;   // --mqtt: the broker's hand-over
 
 private slots:
     // In the meta-object's order. GUI.cpp: the first three; CommandSender.cpp:

@@ -2,22 +2,22 @@
 // the offscreen platform with --palette iron --range auto, a tap on the
 // hottest pixel once 20 frames are shown, then the picture area
 // (view-iron.png) and the whole 800 x 480 window (window-view.png) saved into
-// DIR; then Record pressed, and 20 frames later the window with the
-// recording's mark (window-recording.png). Then the calibration's: the page
-// after a cold and a hot reference taken from the simulator's flat fields at
-// 20 and 60 C (calibration-page.png), and the picture in degrees with the
-// spot meter on the warm object (view-celsius.png). Run from the build
-// directory, which holds Logo.png and framescope-sim:
+// DIR; then again with two spots, a box and an alarm on the warm object, its
+// banner and signal pixels (alarm.png, window-alarm.png); then recording
+// from the first frame, the window with the recording's mark
+// (window-recording.png). Then the calibration's: the page after a cold and
+// a hot reference taken from the simulator's flat fields at 20 and 60 C
+// (calibration-page.png), and the picture in degrees with the spot meter on
+// the warm object (view-celsius.png). Run from the build directory, which
+// holds Logo.png and framescope-sim:
 //   build/framescope-screenshots docs
 #include "ViewerOptions.h"
 #include "WidgetStyle.h"
 #include "calib/CalibrationController.h"
+#include "mainwindow.h"
 #include "ui_CalibrationOpener.h"
 #include "ui_CalibrationPage.h"
-#include "mainwindow.h"
-#include "ui_RecordControls.h"
 #include "ui_mainwindow.h"
-#include "video/VideoController.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -58,6 +59,33 @@ bool Save(const QPixmap &picture, const QString &path)
 {
     const bool saved = picture.save(path);
     fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+    return saved;
+}
+
+// A viewer with these options until FRAMES frames are shown, then save(),
+// which runs inside the acquisition loop's event processing.
+bool Shoot(const QStringList &arguments, const std::function<bool(MainWindow &)> &save)
+{
+    ViewerOptions options;
+    QString error;
+    if (!ParseViewerOptions(QStringList(QStringLiteral("framescope")) + arguments, options, error)) {
+        fprintf(stderr, "%s\n", qPrintable(error));
+        return false;
+    }
+    MainWindow window;
+    ApplyViewerOptions(options, window);
+    window.show();
+    bool saved = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (window.iTotalFramesShown + window.iFramesShown < FRAMES)
+            return;
+        poll.stop();
+        saved = save(window);
+        window.close();
+    });
+    poll.start(0);
+    QApplication::exec();
     return saved;
 }
 
@@ -169,50 +197,26 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    ViewerOptions options;
-    QString error;
-    const QStringList arguments = {QStringLiteral("framescope"), QStringLiteral("--start"),
-                                   QStringLiteral("--device"), link, QStringLiteral("--palette"),
-                                   QStringLiteral("iron"), QStringLiteral("--range"), QStringLiteral("auto")};
-    if (!ParseViewerOptions(arguments, options, error)) {
-        fprintf(stderr, "%s\n", qPrintable(error));
-        return 2;
-    }
-    MainWindow window;
-    ApplyViewerOptions(options, window);
-    window.show();
-
-    window.pVideo->SetDirectory(dir.filePath(QStringLiteral("videos")));
-
-    // Runs inside the acquisition loop's event processing.
-    bool saved = false;
-    int recordFrom = 0; // the frame count when Record was pressed
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        const int shown = window.iTotalFramesShown + window.iFramesShown;
-        if (shown < FRAMES || (recordFrom > 0 && shown < recordFrom + FRAMES))
-            return;
-        if (recordFrom > 0) {
-            poll.stop();
-            saved = Save(window.grab(QRect(0, 0, 800, 480)),
-                         out.filePath(QStringLiteral("window-recording.png")));
-            window.pVideo->ui->pushButton_Record->click();
-            window.close();
-            return;
-        }
+    const QStringList view = {QStringLiteral("--start"), QStringLiteral("--device"), link,
+                              QStringLiteral("--palette"), QStringLiteral("iron"), QStringLiteral("--range"),
+                              QStringLiteral("auto")};
+    const QStringList alarm = {QStringLiteral("--spot"), QStringLiteral("12,15"), QStringLiteral("--spot"),
+                               QStringLiteral("70,60"), QStringLiteral("--box"), QStringLiteral("5,45,30,70"),
+                               QStringLiteral("--alarm"), QStringLiteral("hot:max>12000")};
+    const bool saved = Shoot(view, [&out](MainWindow &window) {
         Tap(window.ui->DisplayImage, Hottest(window.pImage8));
         // The picture area as seen, with the window's grey bars over its edges.
-        saved = Save(window.grab(window.ui->DisplayImage->geometry()), out.filePath(QStringLiteral("view-iron.png")))
-                && Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("window-view.png")));
-        if (!saved) {
-            window.close();
-            return;
-        }
-        window.pVideo->ui->pushButton_Record->click();
-        recordFrom = shown;
-    });
-    poll.start(0);
-    application.exec();
+        return Save(window.grab(window.ui->DisplayImage->geometry()), out.filePath(QStringLiteral("view-iron.png")))
+               && Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("window-view.png")));
+    }) && Shoot(view + alarm, [&out](MainWindow &window) {
+        return Save(window.grab(window.ui->DisplayImage->geometry()), out.filePath(QStringLiteral("alarm.png")))
+               && Save(window.grab(QRect(0, 0, 800, 480)), out.filePath(QStringLiteral("window-alarm.png")));
+    }) && Shoot(view + QStringList{QStringLiteral("--video-start"), QStringLiteral("--video-dir"),
+                                   dir.filePath(QStringLiteral("videos"))},
+                [&out](MainWindow &window) {
+                    return Save(window.grab(QRect(0, 0, 800, 480)),
+                                out.filePath(QStringLiteral("window-recording.png")));
+                });
     sim.terminate();
     sim.waitForFinished();
     return saved && CalibrationPictures(out) ? 0 : 1;

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 // One frame as it was shown, with the picture area grabbed for it.
 struct HandedFrame {
@@ -24,6 +25,14 @@ struct HandedFrame {
 };
 
 // What /status.json and the page tell about the viewer.
+// An alarm as /status.json and the page tell it.
+struct AlarmSummary {
+    QString name;
+    QString state;     // "raised", "cleared" or "unavailable"
+    QString value;     // the last reading, in its unit; empty while unavailable
+    QString condition; // "max > 8000"
+};
+
 struct ViewerStatus {
     bool bConnected = false;
     QString port;             // the device in use, empty when none
@@ -39,6 +48,7 @@ struct ViewerStatus {
     bool bReadings = false;   // a frame has been shown
     ReadingSummary readings;
     bool bReadingsMayBeOff = false;
+    std::vector<AlarmSummary> alarms; // --alarm: each alarm's state
 };
 
 class FrameHandover

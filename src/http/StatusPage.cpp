@@ -1,5 +1,6 @@
 #include "http/StatusPage.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -85,10 +86,41 @@ function show(s) {
   const r = s.readings, text = v => s.unit === "counts" ? Math.round(v) : v.toFixed(1) + " " + s.unit;
   set("readings", r ? text(r.min) + " .. " + text(r.max) + ", mean " + text(r.mean)
                       + (s.readingsMayBeOff ? " (may be off)" : "") : "none yet");
+  for (const a of s.alarms || [])
+    set("alarm-" + a.name, a.state + (a.value === null ? "" : " at " + a.value) + " (" + a.condition + ")");
 }
 setInterval(() => fetch("/status.json", {cache: "no-store"}).then(r => r.json()).then(show).catch(() => {}), 1000);
 </script></body></html>
 )html";
+
+QJsonArray AlarmsJson(const ViewerStatus &status)
+{
+    QJsonArray alarms;
+    for (const AlarmSummary &alarm : status.alarms)
+        alarms << QJsonObject { { QStringLiteral("name"), alarm.name },
+                                { QStringLiteral("state"), alarm.state },
+                                { QStringLiteral("value"), alarm.value.isEmpty() ? QJsonValue() : QJsonValue(alarm.value) },
+                                { QStringLiteral("condition"), alarm.condition } };
+    return alarms;
+}
+
+// "raised at 9286 (max > 8000)".
+QString AlarmText(const AlarmSummary &alarm)
+{
+    return alarm.state + (alarm.value.isEmpty() ? QString() : QStringLiteral(" at ") + alarm.value)
+           + QStringLiteral(" (") + alarm.condition + QLatin1Char(')');
+}
+
+// A row per alarm, its id "alarm-NAME" for the script.
+QString AlarmRows(const ViewerStatus &status)
+{
+    QString rows;
+    for (const AlarmSummary &alarm : status.alarms) {
+        const QByteArray id = "alarm-" + alarm.name.toUtf8();
+        rows += Row(id.constData(), QStringLiteral("Alarm ") + alarm.name.toHtmlEscaped(), AlarmText(alarm));
+    }
+    return rows;
+}
 
 } // namespace
 
@@ -110,6 +142,7 @@ QByteArray StatusJson(const ViewerStatus &status, qint64 uptimeSeconds)
     json[QStringLiteral("readingsMayBeOff")] = status.bReadingsMayBeOff;
     json[QStringLiteral("version")] = QStringLiteral(FRAMESCOPE_VERSION);
     json[QStringLiteral("uptimeSeconds")] = static_cast<double>(uptimeSeconds);
+    json[QStringLiteral("alarms")] = AlarmsJson(status);
     return QJsonDocument(json).toJson(QJsonDocument::Indented);
 }
 
@@ -123,6 +156,7 @@ QByteArray StatusPage(const ViewerStatus &status, qint64 uptimeSeconds)
                          + Row("range", QStringLiteral("Range"), status.range)
                          + Row("rotation", QStringLiteral("Rotation"), RotationText(status))
                          + Row("readings", QStringLiteral("Readings"), ReadingsText(status))
-                         + Row("uptime", QStringLiteral("Running for"), QStringLiteral("%1 s").arg(uptimeSeconds));
+                         + Row("uptime", QStringLiteral("Running for"), QStringLiteral("%1 s").arg(uptimeSeconds))
+                         + AlarmRows(status);
     return QByteArray(PAGE_HEAD) + rows.toUtf8() + QByteArray(PAGE_TAIL);
 }
