@@ -6,6 +6,7 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <csignal>
 
 namespace {
 
@@ -48,6 +49,10 @@ int main(int argc, char **argv)
     MainWindow window;
     ApplyViewerOptions(options, window);
     CloseOnStopSignals(window);
+    // A file-size limit (ulimit -f) would end the kiosk at the write that
+    // reaches it; ignored, that write fails with EFBIG, which every writer
+    // (snapshots, the reference, recordings) reports like a full disk.
+    signal(SIGXFSZ, SIG_IGN);
     window.show();
     const int status = application.exec();
     FinishViewerOptions();

@@ -108,8 +108,8 @@ QStringList Videos(const QString &dir)
     return paths;
 }
 
-// The real program, started through bash for the row's file size limit
-// (SIGXFSZ ignored, so a write past it fails with EFBIG), its log kept.
+// The real program, started through bash for the row's file size limit (a
+// write past it fails with EFBIG once the program ignores SIGXFSZ), its log kept.
 class Viewer
 {
 public:
@@ -125,7 +125,7 @@ public:
                 << "offscreen" << arguments;
         process.start("bash",
             QStringList() << "-c"
-                          << "trap '' XFSZ; ulimit -f " + limit + "; exec \"$@\""
+                          << "ulimit -f " + limit + "; exec \"$@\""
                           << "bash" << command);
     }
     ~Viewer()
