@@ -424,6 +424,10 @@ void TestCalibration::pageAndToolMakeTheSameFile()
     CalibrationController page(&window, QRect(95, 228, 45, 34), dir.filePath("page.json"), {}, FRAMES);
     page.opener->pushButton_Calibration->click();
     QVERIFY(page.PageIsOpen());
+    // A hot reference less than 5 C above the cold one cannot be entered.
+    page.page->doubleSpinBox_Cold->setValue(58);
+    page.page->doubleSpinBox_Hot->setValue(60);
+    QCOMPARE(page.page->doubleSpinBox_Hot->value(), 63.0);
     page.page->doubleSpinBox_Cold->setValue(20);
     page.page->doubleSpinBox_Hot->setValue(60);
     for (auto run : {std::make_pair(page.page->pushButton_TakeCold, &cold),

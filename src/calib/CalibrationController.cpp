@@ -42,11 +42,24 @@ void CalibrationController::ConnectControls()
     connect(page->pushButton_Cancel, &QPushButton::clicked, this, &CalibrationController::Cancel);
     ConnectStepper(page->pushButton_ColdDown, page->pushButton_ColdUp, page->doubleSpinBox_Cold);
     ConnectStepper(page->pushButton_HotDown, page->pushButton_HotUp, page->doubleSpinBox_Hot);
+    KeepHotAboveCold();
     ConnectStepper(page->pushButton_AnchorDown, page->pushButton_AnchorUp, page->doubleSpinBox_Anchor);
     ConnectStepper(
         page->pushButton_EmissivityDown, page->pushButton_EmissivityUp, page->doubleSpinBox_Emissivity);
     ConnectStepper(
         page->pushButton_ReflectedDown, page->pushButton_ReflectedUp, page->doubleSpinBox_Reflected);
+}
+
+// The operator cannot enter a hot reference less than the required step above
+// the cold one: the hot box's floor follows the cold value.
+void CalibrationController::KeepHotAboveCold()
+{
+    QDoubleSpinBox *cold = page->doubleSpinBox_Cold;
+    QDoubleSpinBox *hot = page->doubleSpinBox_Hot;
+    cold->setRange(MIN_REFERENCE_CELSIUS, MAX_REFERENCE_CELSIUS - MIN_REFERENCE_STEP);
+    hot->setRange(cold->value() + MIN_REFERENCE_STEP, MAX_REFERENCE_CELSIUS);
+    connect(cold, QOverload<double>::of(&QDoubleSpinBox::valueChanged), hot,
+            [hot](double celsius) { hot->setMinimum(celsius + MIN_REFERENCE_STEP); });
 }
 
 // The large buttons step the box as its arrow keys do; they repeat while held

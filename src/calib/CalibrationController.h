@@ -56,6 +56,7 @@ private slots:
 private:
     enum class Taking { Nothing, Cold, Hot, Anchor };
     void ConnectControls();
+    void KeepHotAboveCold();
     void ConnectStepper(class QPushButton *minus, class QPushButton *plus, class QDoubleSpinBox *value);
     void StartTaking(Taking what);
     void ReferenceTaken();
