@@ -8,6 +8,7 @@
 #include "calib/CalibrationFile.h"
 #include "http/StatusPage.h"
 #include "keep/RawPicture.h"
+#include "regions/RegionMonitor.h"
 #include "ui_CalibrationOpener.h"
 #include "ui_CalibrationPage.h"
 #include "ui_WindowCommand.h"
@@ -226,7 +227,8 @@ void TestCalibration::degreesWhereverAValueIsShown()
     MainWindow window;
     ResetReceiver(window);
     f_Acknowledge = true;
-    ApplyOrFail(window, {"--calibration", calibrationFile, "--palette", "iron", "--range", "20C:40C"});
+    ApplyOrFail(window, {"--calibration", calibrationFile, "--palette", "iron", "--range", "20C:40C", "--alarm",
+                            "warm:mean>25C"});
     QVector<ShownFramePtr> frames;
     QObject::connect(
         window.pShownFrames, &FrameFeed::Shown, [&](const ShownFramePtr &frame) { frames << frame; });
@@ -258,6 +260,10 @@ void TestCalibration::degreesWhereverAValueIsShown()
         qPrintable(spot.join('|')));
     QCOMPARE(spot.last(), QString("may be off: re-anchor"));
     QCOMPARE(window.pCalibration->opener->pushButton_Calibration->text(), QString("\u00b0C ?"));
+    // An alarm in degrees compares the frame's degrees once a calibration is loaded.
+    const AlarmStatus warm = window.pRegions->Alarms().value(0);
+    QVERIFY2(warm.state == AlarmState::Raised && warm.value.unit == ReadingUnit::Celsius,
+        qPrintable(warm.value.Text()));
 
     ViewerStatus status;
     status.bReadings = true;
