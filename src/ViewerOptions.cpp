@@ -237,19 +237,28 @@ bool ReadHttp(const QCommandLineParser &parser, ViewerOptions &options, QString 
     return true;
 }
 
+bool ReadWholeNumber(const QCommandLineParser &parser, const char *option, int low, int high, int &value,
+                     QString &error)
+{
+    const QString name = QString::fromLatin1(option);
+    if (!parser.isSet(name))
+        return true;
+    bool bNumber = false;
+    value = parser.value(name).toInt(&bNumber);
+    if (!bNumber || value < low || value > high)
+        error = QStringLiteral("--%1 takes a whole number from %2 to %3, not '%4'")
+                    .arg(name)
+                    .arg(low)
+                    .arg(high)
+                    .arg(parser.value(name));
+    return error.isEmpty();
+}
+
 bool ReadReferenceFrames(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
 {
-    if (!parser.isSet(QString::fromLatin1(REFERENCE_FRAMES_OPTION)))
-        return true;
-    const QString text = parser.value(QString::fromLatin1(REFERENCE_FRAMES_OPTION));
-    bool bNumber = false;
-    options.referenceFrames = text.toInt(&bNumber);
-    options.bReferenceFramesGiven = true;
-    if (!bNumber || options.referenceFrames < 1 || options.referenceFrames > MAX_REFERENCE_FRAMES)
-        error = QStringLiteral("--reference-frames takes a whole number from 1 to %1, not '%2'")
-                    .arg(MAX_REFERENCE_FRAMES)
-                    .arg(text);
-    return error.isEmpty();
+    options.bReferenceFramesGiven = parser.isSet(QString::fromLatin1(REFERENCE_FRAMES_OPTION));
+    return ReadWholeNumber(
+        parser, REFERENCE_FRAMES_OPTION, 1, MAX_REFERENCE_FRAMES, options.referenceFrames, error);
 }
 
 // A number between low and high; the reason names the option.
@@ -290,20 +299,6 @@ bool ReadCalibration(const QCommandLineParser &parser, ViewerOptions &options, Q
     return error.isEmpty();
 }
 
-bool ReadVideoMaxMinutes(const QCommandLineParser &parser, ViewerOptions &options, QString &error)
-{
-    if (!parser.isSet(QString::fromLatin1(VIDEO_MAX_MINUTES_OPTION)))
-        return true;
-    const QString text = parser.value(QString::fromLatin1(VIDEO_MAX_MINUTES_OPTION));
-    bool bNumber = false;
-    options.videoMaxMinutes = text.toInt(&bNumber);
-    if (!bNumber || options.videoMaxMinutes < 1 || options.videoMaxMinutes > MAX_VIDEO_MINUTES)
-        error = QStringLiteral("--video-max-minutes takes a whole number from 1 to %1, not '%2'")
-                    .arg(MAX_VIDEO_MINUTES)
-                    .arg(text);
-    return error.isEmpty();
-}
-
 // A view option through its own reader; a bad value's reason names the option.
 template <typename Value>
 bool ReadViewOption(const QCommandLineParser &parser, const char *option,
@@ -326,23 +321,6 @@ bool ReadView(const QCommandLineParser &parser, ViewerOptions &options, QString 
         return false;
     options.view = std::make_shared<const ViewSettings>(view);
     return true;
-}
-
-bool ReadWholeNumber(const QCommandLineParser &parser, const char *option, int low, int high, int &value,
-                     QString &error)
-{
-    const QString name = QString::fromLatin1(option);
-    if (!parser.isSet(name))
-        return true;
-    bool bNumber = false;
-    value = parser.value(name).toInt(&bNumber);
-    if (!bNumber || value < low || value > high)
-        error = QStringLiteral("--%1 takes a whole number from %2 to %3, not '%4'")
-                    .arg(name)
-                    .arg(low)
-                    .arg(high)
-                    .arg(parser.value(name));
-    return error.isEmpty();
 }
 
 // Every value of a repeated option through its parser and into the set.
@@ -668,7 +646,8 @@ bool ParseViewerOptions(const QStringList &arguments, ViewerOptions &options, QS
            && ReadReferenceFrames(parser, options, error) && ReadHttp(parser, options, error)
            && ReadView(parser, options, error) && ReadCalibration(parser, options, error)
            && ReadText(parser, VIDEO_DIR_OPTION, "a directory", options.videoDir, error)
-           && ReadVideoMaxMinutes(parser, options, error) && ReadRegions(parser, options, error)
+           && ReadWholeNumber(parser, VIDEO_MAX_MINUTES_OPTION, 1, MAX_VIDEO_MINUTES, options.videoMaxMinutes, error)
+           && ReadRegions(parser, options, error)
            && ReadMqtt(parser, options, error);
 }
 

@@ -1,4 +1,5 @@
 #include "regions/RegionsView.h"
+#include "view/TouchPosition.h"
 
 #include "ui_RegionsControls.h"
 #include "ui_RegionsOverlay.h"
@@ -16,15 +17,6 @@ const int MARK_PX = 5;  // half a spot's cross
 const QColor MARKER_COLOUR(255, 255, 255);
 const QColor LABEL_BACKGROUND(0, 0, 0, 160);
 const QColor BANNER_COLOUR(200, 0, 0);
-
-QPoint PositionOf(const QMouseEvent *event)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return event->position().toPoint();
-#else
-    return event->pos();
-#endif
-}
 
 QString SummaryText(const ReadingSummary &summary)
 {

@@ -1,4 +1,5 @@
 #include "view/ViewController.h"
+#include "view/TouchPosition.h"
 
 #include "ui_ViewControls.h"
 
@@ -10,15 +11,6 @@
 #include <utility>
 
 namespace {
-
-QPoint PositionOf(const QMouseEvent *event)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return event->position().toPoint();
-#else
-    return event->pos();
-#endif
-}
 
 qint64 KeyOfShown(const QLabel *label)
 {
