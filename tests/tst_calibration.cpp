@@ -419,10 +419,10 @@ void TestCalibration::pageAndToolMakeTheSameFile()
         }
     }
     QProcess tool;
-    tool.start(qEnvironmentVariable("FRAMESCOPE_CALIBRATE"),
+    StartBuiltProgram(tool, qEnvironmentVariable("FRAMESCOPE_CALIBRATE"),
         {"--cold", coldFiles.join(',') + ":20", "--hot", hotFiles.join(',') + ":60", "-o",
             dir.filePath("tool.json")});
-    QVERIFY(tool.waitForFinished(30000));
+    QVERIFY2(tool.waitForFinished(120000), qPrintable(tool.errorString()));
     QCOMPARE(tool.exitCode(), 0);
 
     QWidget window;

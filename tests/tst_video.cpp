@@ -200,7 +200,7 @@ void TestVideo::recordingHoldsWhatArrived()
         Simulator sim(files.filePath("tty-arrived"), {"--frames", "20"});
         QVERIFY(sim.started());
         QTRY_VERIFY_WITH_TIMEOUT(sim.finished() && viewer.log().contains("disconnected"), 30000);
-        QVERIFY(viewer.end(SIGTERM));
+        QVERIFY2(viewer.end(SIGTERM), qPrintable(viewer.log().right(3000)));
         log = viewer.log();
     }
     const QList<Shown> shown = ShownIn(log);
@@ -289,7 +289,7 @@ void TestVideo::failureStopsTheRecordingOnly()
     const QString failed = " stopped: " + reason + "\n";
     QTRY_VERIFY_WITH_TIMEOUT(viewer.log().contains(failed), 30000);
     const int shownAtFailure = viewer.shown();
-    QTRY_VERIFY_WITH_TIMEOUT(viewer.shown() >= shownAtFailure + 5, 30000);
+    QTRY_VERIFY2_WITH_TIMEOUT(viewer.shown() >= shownAtFailure + 5, qPrintable(viewer.log().right(3000)), 30000);
     QVERIFY(viewer.end(SIGTERM));
     const QRegularExpression line("Recording " + QRegularExpression::escape(dir) + "/framescope-[-0-9]+\\.mkv"
         + QRegularExpression::escape(failed));

@@ -1,9 +1,11 @@
 // Draws the viewer's window on this machine, as the board check compares it
-// with the board's screen: the whole window during a run with no adapter
+// with the board's screen: the whole window, with the controls the kiosk's
+// options add (the calibration page's opener), during a run with no adapter
 // (idle look: the logo in the picture area), and the frame-rate readout with
 // each count from 0 to 30 ("0FPS" ... "30FPS"), as PPM files in OUTDIR.
 // Started on the offscreen platform, in a directory holding Logo.png.
 //   framescope-board-reference OUTDIR
+#include "ViewerOptions.h"
 #include "WidgetStyle.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
@@ -60,7 +62,18 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "framescope-board-reference: no directory %s\n", argv[1]);
         return 2;
     }
+    // As the kiosk's unit starts it, as far as the look goes: with no
+    // calibration made yet.
+    ViewerOptions options;
+    QString error;
+    if (!ParseViewerOptions({QStringLiteral("framescope"), QStringLiteral("--calibration"),
+                             out.filePath(QStringLiteral("calibration.json"))},
+                            options, error)) {
+        std::fprintf(stderr, "framescope-board-reference: %s\n", qPrintable(error));
+        return 2;
+    }
     MainWindow window;
+    ApplyViewerOptions(options, window);
     window.show();
     bool saved = false;
     // Two ticks into the run, as on the board a while after the adapter went.
