@@ -8,6 +8,7 @@
 #include "calib/CalibrationController.h"
 #include "keep/PictureArea.h"
 #include "keep/ReferenceStore.h"
+#include "keep/SignalNotifier.h"
 #include "keep/SnapshotController.h"
 #include "ui_mainwindow.h"
 #include "video/VideoController.h"
@@ -61,7 +62,11 @@ void LogLoopCost()
 void RunWorker(pthread_t *handle, void *(*entry)(void *), const char *step)
 {
     static bool bCreateFailed = false;
-    const int created = pthread_create(handle, nullptr, entry, nullptr);
+    int created;
+    {
+        const SignalsKeptFromNewThreads stopsStayHere;
+        created = pthread_create(handle, nullptr, entry, nullptr);
+    }
     if (created != 0) {
         // No worker exists, so the step can safely run here instead.
         if (!bCreateFailed)

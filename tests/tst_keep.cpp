@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -86,6 +87,8 @@ private slots:
     void averagedReferenceLeavesLessNoise();
     void signalNotifiersKeepToTheirSignals_data();
     void signalNotifiersKeepToTheirSignals();
+    void threadsLeaveSignalsToTheirMaker_data();
+    void threadsLeaveSignalsToTheirMaker();
 
 private:
     void apply(const QStringList &arguments);
@@ -546,6 +549,38 @@ void TestKeep::signalNotifiersKeepToTheirSignals()
     QTRY_COMPARE(twos.count(), 1);
     QCoreApplication::processEvents();
     QCOMPARE(ones.count(), 1);
+}
+
+void TestKeep::threadsLeaveSignalsToTheirMaker_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<bool>("keptFromThread");
+    for (int stop : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2, SIGXFSZ})
+        QTest::newRow(strsignal(stop)) << stop << true;
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGABRT})
+        QTest::newRow(strsignal(fault)) << fault << false;
+}
+
+// A thread started while the guard lives never takes a signal sent to the
+// process, except a fault of its own; the starting thread takes them all
+// again once the guard is gone.
+void TestKeep::threadsLeaveSignalsToTheirMaker()
+{
+    QFETCH(int, number);
+    QFETCH(bool, keptFromThread);
+    bool blockedInThread = false;
+    {
+        const SignalsKeptFromNewThreads guard;
+        std::thread([&] {
+            sigset_t mask;
+            pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+            blockedInThread = sigismember(&mask, number) == 1;
+        }).join();
+    }
+    QCOMPARE(blockedInThread, keptFromThread);
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    QCOMPARE(sigismember(&mask, number), 0);
 }
 
 QTEST_MAIN(TestKeep)

@@ -2,6 +2,7 @@
 
 #include "http/RequestTarget.h"
 #include "http/StatusPage.h"
+#include "keep/SignalNotifier.h"
 
 #include <QRegularExpression>
 #include <arpa/inet.h>
@@ -235,6 +236,7 @@ std::unique_ptr<HttpServer> HttpServer::Start(const ListenAddress &address, QStr
         return nullptr;
     }
     std::unique_ptr<HttpServer> server(new HttpServer);
+    const SignalsKeptFromNewThreads stopsStayHere; // its threads, and those they start
     server->daemon = MHD_start_daemon(
         MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ITC, 0, nullptr, nullptr,
         &ServerCallbacks::Answer, server.get(), MHD_OPTION_LISTEN_SOCKET, handed, MHD_OPTION_CONNECTION_LIMIT,

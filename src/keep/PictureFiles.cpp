@@ -1,5 +1,7 @@
 #include "keep/PictureFiles.h"
 
+#include "keep/SignalNotifier.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -177,6 +179,7 @@ void BackgroundWriter::Run(const std::function<void()> &job)
 {
     if (!thread.joinable()) {
         try {
+            const SignalsKeptFromNewThreads stopsStayHere;
             thread = std::thread(&BackgroundWriter::Work, this);
         } catch (const std::system_error &error) {
             // Without a thread nothing else writes: the job runs here, late

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -73,4 +74,18 @@ void SignalNotifier::Drain()
         for (ssize_t i = 0; i < n; ++i)
             emit Raised();
     }
+}
+
+SignalsKeptFromNewThreads::SignalsKeptFromNewThreads()
+{
+    sigset_t blocked;
+    sigfillset(&blocked);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS})
+        sigdelset(&blocked, fault);
+    pthread_sigmask(SIG_BLOCK, &blocked, &callerMask);
+}
+
+SignalsKeptFromNewThreads::~SignalsKeptFromNewThreads()
+{
+    pthread_sigmask(SIG_SETMASK, &callerMask, nullptr);
 }

@@ -36,4 +36,22 @@ private:
     QSocketNotifier *notifier = nullptr;
 };
 
+// Signals sent to the process belong to the thread that made the notifiers.
+// A thread started while one of these lives inherits a mask without them and
+// so never takes one: a short worker that ends right after a signal arrived
+// could otherwise take it with it (ThreadSanitizer, for one, runs a handler
+// only at the thread's next library call), and a stop would be lost. Faults a
+// thread causes itself (SIGSEGV and its kind) stay unblocked.
+class SignalsKeptFromNewThreads
+{
+public:
+    SignalsKeptFromNewThreads();
+    ~SignalsKeptFromNewThreads();
+    SignalsKeptFromNewThreads(const SignalsKeptFromNewThreads &) = delete;
+    SignalsKeptFromNewThreads &operator=(const SignalsKeptFromNewThreads &) = delete;
+
+private:
+    sigset_t callerMask;
+};
+
 #endif

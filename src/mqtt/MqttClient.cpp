@@ -1,5 +1,7 @@
 #include "mqtt/MqttClient.h"
 
+#include "keep/SignalNotifier.h"
+
 #include <QDebug>
 #include <QFile>
 #include <algorithm>
@@ -47,6 +49,7 @@ MqttClient::MqttClient(const MqttSettings &settings)
     : settings(settings), availabilityTopic((settings.Prefix() + QStringLiteral("/availability")).toUtf8())
 {
     InitialiseLibraryOnce();
+    const SignalsKeptFromNewThreads stopsStayHere;
     thread = std::thread(&MqttClient::Run, this);
 }
 

@@ -1,5 +1,7 @@
 #include "video/VideoWriter.h"
 
+#include "keep/SignalNotifier.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -46,8 +48,10 @@ quint64 VideoWriter::Start(const QString &path, const VideoTags &tags, const QSi
     {
         std::lock_guard<std::mutex> held(lock);
         job.recording = ++recordings;
-        if (!thread.joinable())
+        if (!thread.joinable()) {
+            const SignalsKeptFromNewThreads stopsStayHere;
             thread = std::thread(&VideoWriter::Run, this);
+        }
     }
     const quint64 number = job.recording;
     Queue(std::move(job));
