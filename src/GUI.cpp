@@ -6,6 +6,7 @@
 #include "keep/ReferenceStore.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+#include "view/PictureLabel.h"
 #include "view/ViewController.h"
 
 #include <QDebug>
@@ -119,7 +120,7 @@ void MainWindow::DisplayImage()
         return;
     const ShownFramePtr frame = NewShownFrame();
     // Without options or touches the view enlarges the grey levels as they are.
-    ui->DisplayImage->setPixmap(pView->PictureOf(frame));
+    ShowOnPictureArea(ui->DisplayImage, pView->PictureOf(frame));
     // The checksum the sensor sent is the frame's name on both ends of the line.
     qCDebug(lcFrames).noquote() << "shown" << frame->arrivedMicros << QString::number(frame->checksum, 16);
     pShownFrames->Publish(frame);

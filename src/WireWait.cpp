@@ -38,6 +38,20 @@ WireWait::WireWait(const int *port, QObject *parent) : QObject(parent), pPort(po
     // before it polls: the port goes into that poll as it stands then.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &WireWait::WatchPort);
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+// Any event for the GUI thread's objects during a rest ends it (a timer,
+// the port, input, a posted call) but laying out and drawing the picture the
+// cycle has just shown: that is the cycle's own work, and ending the rest
+// for it would cost a cycle more every frame.
+bool WireWait::eventFilter(QObject *, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    const bool bDrawing = type == QEvent::LayoutRequest || type == QEvent::UpdateRequest || type == QEvent::Paint;
+    if (bResting && !bDrawing)
+        bEventInRest = true;
+    return false;
 }
 
 void WireWait::AfterCycle()
@@ -93,15 +107,18 @@ void WireWait::Rest(bool bUntilPortReadable, int boundMs)
 {
     bUntilReadable = bUntilPortReadable;
     bPortWoke = false;
+    QElapsedTimer rest;
+    rest.start();
     if (*pPort > 0)
         bound.start(boundMs);
     bResting = true;
-    QElapsedTimer rest;
-    rest.start();
+    bEventInRest = false;
     // Any slot of the window may run in here, as in the cycle's own event
     // processing: on the GUI thread, between two cycles, with no worker
     // running.
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    do
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (!bEventInRest && rest.elapsed() < boundMs);
     bResting = false;
     bound.stop();
     if (pNotifier != nullptr)

@@ -71,6 +71,9 @@ public:
     // Between two cycles, after the receive step of the first.
     void AfterCycle();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void WatchPort();
     void PortReadable();
@@ -87,6 +90,7 @@ private:
     QElapsedTimer sinceRestEnded; // about as old as the cycle's read
     qint64 iLastRestUs = 0;
     bool bResting = false;
+    bool bEventInRest = false;   // something for the window came in this rest
     bool bUntilReadable = false; // the port's bytes end this rest
     bool bPortWoke = false;      // the port ended the last rest
     bool bPortHungUp = false;    // readable, yet its read found nothing

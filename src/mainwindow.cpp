@@ -12,6 +12,7 @@
 #include "keep/SnapshotController.h"
 #include "ui_mainwindow.h"
 #include "video/VideoController.h"
+#include "view/PictureLabel.h"
 #include "view/ViewController.h"
 
 #include <QCloseEvent>
@@ -287,7 +288,7 @@ void MainWindow::ClearFrameBuffers()
 
 void MainWindow::ShowLogo(const QPixmap &logo)
 {
-    ui->DisplayImage->setPixmap(logo);
+    ShowOnPictureArea(ui->DisplayImage, logo);
     pSnapshots->PictureGone();
 }
 

@@ -178,6 +178,7 @@ private slots:
     void displayUniform_data();
     void displayUniform();
     void displayPixel85Block();
+    void logoAfterPictureLeavesNoTrace();
     void displayOncePerFrame();
     void displayNeedsAllConditions_data();
     void displayNeedsAllConditions();
@@ -700,6 +701,26 @@ void TestImage::displayUniform()
     QCOMPARE(shown.size(), QSize(504, 480));
     const QString why = PictureMismatch(shown.toImage(), Uniform(grey));
     QVERIFY2(why.isEmpty(), qPrintable(why));
+}
+
+// A picture covers the whole area, box included, and is drawn without the
+// background under it; the logo after it covers less, and around it the
+// background is drawn again, as before the first picture.
+void TestImage::logoAfterPictureLeavesNoTrace()
+{
+    QLabel *area = window->ui->DisplayImage;
+    const QImage idle = Drawn(area);
+    memset(window->pImage8, 255, FRAME_PIXELS);
+    f_FrameRdy = true;
+    window->fdSerial = port->fd();
+    window->bImageProcessed = true;
+    window->DisplayImage();
+    const QString why = PictureMismatch(Drawn(area), Uniform(255));
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    window->bStop = true; // one cycle, then the idle look
+    QTest::mouseClick(window->ui->pushButton_Start, Qt::LeftButton);
+    QCOMPARE(ShownPixmap(area).cacheKey(), window->pixLogo.cacheKey());
+    QCOMPARE(Drawn(area), idle);
 }
 
 // Pixel 85 is row 1, column 1: screen pixels 6..11 in both directions.

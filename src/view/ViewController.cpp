@@ -1,4 +1,5 @@
 #include "view/ViewController.h"
+#include "view/PictureLabel.h"
 #include "view/TouchPosition.h"
 
 #include "ui_ViewControls.h"
@@ -125,7 +126,7 @@ void ViewController::Redraw()
     if (!ShowsLivePicture())
         return;
     shown = Picture();
-    picture->setPixmap(shown);
+    ShowOnPictureArea(picture, shown);
 }
 
 QPixmap ViewController::Picture()
