@@ -63,11 +63,7 @@ void LogLoopCost()
 void RunWorker(pthread_t *handle, void *(*entry)(void *), const char *step)
 {
     static bool bCreateFailed = false;
-    int created;
-    {
-        const SignalsKeptFromNewThreads stopsStayHere;
-        created = pthread_create(handle, nullptr, entry, nullptr);
-    }
+    const int created = pthread_create(handle, nullptr, entry, nullptr);
     if (created != 0) {
         // No worker exists, so the step can safely run here instead.
         if (!bCreateFailed)
@@ -225,17 +221,23 @@ void MainWindow::PushButton_Start()
 void MainWindow::RunCycle()
 {
     QCoreApplication::processEvents();
-    RunWorker(&pthread_GetData, fn_thread_GetDataFromSerial, "receive");
-    VerifyCheckSum_0(uCksumCalc, uCksumRead, uCksumBuffer);
-    const bool bReferencePending = bTakeReference;
-    RunWorker(&pthread_TakeReferenceImage, fn_thread_TakeReferenceImage, "reference");
-    // Widgets belong to the GUI thread: the box is enabled here, after the join.
-    if (bReferencePending && !bTakeReference) {
-        ui->checkBox_ApplyNUC->setEnabled(true);
-        pReference->Taken(pRefFrame, NewestFacts());
+    {
+        // The workers start without the stop signals, which wait for this
+        // thread until the last one is joined: one mask change a cycle, not
+        // one a worker (a system call each, costly on the board).
+        const SignalsKeptFromNewThreads stopsStayHere;
+        RunWorker(&pthread_GetData, fn_thread_GetDataFromSerial, "receive");
+        VerifyCheckSum_0(uCksumCalc, uCksumRead, uCksumBuffer);
+        const bool bReferencePending = bTakeReference;
+        RunWorker(&pthread_TakeReferenceImage, fn_thread_TakeReferenceImage, "reference");
+        // Widgets belong to the GUI thread: the box is enabled here, after the join.
+        if (bReferencePending && !bTakeReference) {
+            ui->checkBox_ApplyNUC->setEnabled(true);
+            pReference->Taken(pRefFrame, NewestFacts());
+        }
+        pCelsiusMap = pCalibration ? pCalibration->Map() : nullptr;
+        RunWorker(&pthread_ProcessImage, fn_thread_ProcessImage, "conversion");
     }
-    pCelsiusMap = pCalibration ? pCalibration->Map() : nullptr;
-    RunWorker(&pthread_ProcessImage, fn_thread_ProcessImage, "conversion");
     DisplayImage();
     SendCommand();
     SendSensor();
