@@ -264,14 +264,21 @@ void BM_SnapshotOnGuiThread(benchmark::State &state)
 }
 BENCHMARK(BM_SnapshotOnGuiThread)->Unit(benchmark::kMicrosecond);
 
+// A picture of the picture area's size made from the raw frame's bytes, as
+// the writers get one.
+QImage ShownPictureStandIn()
+{
+    return QPixmap::fromImage(QImage(window->pRawFrame1, 84, 80, 84, QImage::Format_Indexed8))
+        .scaled(imgSize)
+        .toImage();
+}
+
 // The writer thread's part: both PNG files encoded and put in place.
 void BM_SnapshotWrite(benchmark::State &state)
 {
     QTemporaryDir dir;
     FillFrames();
-    const QImage shown = QPixmap::fromImage(QImage(window->pRawFrame1, 84, 80, 84, QImage::Format_Indexed8))
-                             .scaled(imgSize)
-                             .toImage();
+    const QImage shown = ShownPictureStandIn();
     const QImage raw = RawPicture(window->pRawFrame1, RawFacts());
     for (auto _ : state)
         benchmark::DoNotOptimize(WriteSnapshot(dir.path(), QDateTime::currentDateTime(), shown, raw).bWritten);
@@ -314,9 +321,7 @@ void BM_RecordingWrite(benchmark::State &state)
 {
     QTemporaryDir dir;
     FillFrames();
-    const QImage shown = QPixmap::fromImage(QImage(window->pRawFrame1, 84, 80, 84, QImage::Format_Indexed8))
-                             .scaled(imgSize)
-                             .toImage();
+    const QImage shown = ShownPictureStandIn();
     VideoFile file;
     QString reason;
     if (!file.Open(dir.filePath("bench.mkv"), VideoTags(), shown.size(), reason))
